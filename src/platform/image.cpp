@@ -1,0 +1,79 @@
+#include "platform/image.h"
+
+#include <algorithm>
+
+namespace scene {
+
+Image::Image(int width, int height, std::size_t stride, std::vector<std::uint8_t> bytes)
+    : data_(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))),
+      stride_(stride),
+      width_(width),
+      height_(height) {
+    const std::size_t needed = height > 0 ? stride * static_cast<std::size_t>(height - 1) + width * 4u : 0;
+    if (width <= 0 || height <= 0 || stride < static_cast<std::size_t>(width) * 4 || data_->size() < needed) {
+        width_ = 0;
+        height_ = 0;
+    }
+}
+
+Image Image::filled(int width, int height, std::uint32_t bgra) {
+    if (width <= 0 || height <= 0) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * height * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+        bytes[i] = bgra & 0xff;
+        bytes[i + 1] = (bgra >> 8) & 0xff;
+        bytes[i + 2] = (bgra >> 16) & 0xff;
+        bytes[i + 3] = (bgra >> 24) & 0xff;
+    }
+    return Image(width, height, static_cast<std::size_t>(width) * 4, std::move(bytes));
+}
+
+std::uint32_t Image::pixel(int x, int y) const {
+    const std::uint8_t* p = row(y) + static_cast<std::size_t>(x) * 4;
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::optional<Image> Image::cropped(int x, int y, int width, int height) const {
+    const int left = std::max(0, x);
+    const int top = std::max(0, y);
+    const int right = std::min(width_, x + std::max(0, width));
+    const int bottom = std::min(height_, y + std::max(0, height));
+    if (right <= left || bottom <= top) return std::nullopt;
+    Image crop = *this;
+    crop.offset_ = offset_ + static_cast<std::size_t>(top) * stride_ + static_cast<std::size_t>(left) * 4;
+    crop.width_ = right - left;
+    crop.height_ = bottom - top;
+    return crop;
+}
+
+std::optional<Image> Image::scaled(int width, int height) const {
+    if (empty() || width <= 0 || height <= 0) return std::nullopt;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * height * 4);
+    const double sx = static_cast<double>(width_) / width;
+    const double sy = static_cast<double>(height_) / height;
+    for (int oy = 0; oy < height; ++oy) {
+        const int y0 = static_cast<int>(oy * sy);
+        const int y1 = std::max(y0 + 1, std::min(height_, static_cast<int>((oy + 1) * sy)));
+        for (int ox = 0; ox < width; ++ox) {
+            const int x0 = static_cast<int>(ox * sx);
+            const int x1 = std::max(x0 + 1, std::min(width_, static_cast<int>((ox + 1) * sx)));
+            unsigned sum[4] = {0, 0, 0, 0};
+            for (int y = y0; y < y1; ++y) {
+                const std::uint8_t* p = row(y) + static_cast<std::size_t>(x0) * 4;
+                for (int x = x0; x < x1; ++x, p += 4) {
+                    sum[0] += p[0];
+                    sum[1] += p[1];
+                    sum[2] += p[2];
+                    sum[3] += p[3];
+                }
+            }
+            const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
+            std::uint8_t* o = out.data() + (static_cast<std::size_t>(oy) * width + ox) * 4;
+            for (int c = 0; c < 4; ++c) o[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+        }
+    }
+    return Image(width, height, static_cast<std::size_t>(width) * 4, std::move(out));
+}
+
+}  // namespace scene
