@@ -1,6 +1,7 @@
 #include "platform/image.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace scene {
 
@@ -50,14 +51,17 @@ std::optional<Image> Image::cropped(int x, int y, int width, int height) const {
 std::optional<Image> Image::scaled(int width, int height) const {
     if (empty() || width <= 0 || height <= 0) return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * height * 4);
-    const double sx = static_cast<double>(width_) / width;
-    const double sy = static_cast<double>(height_) / height;
+    // Source spans in integer arithmetic: floating-point scale factors can land
+    // a hair below a boundary and drop the last source row or column.
+    const auto span = [](int index, int source, int target) {
+        const int begin = static_cast<int>(static_cast<std::int64_t>(index) * source / target);
+        const int end = static_cast<int>(static_cast<std::int64_t>(index + 1) * source / target);
+        return std::pair{begin, std::max(begin + 1, end)};
+    };
     for (int oy = 0; oy < height; ++oy) {
-        const int y0 = static_cast<int>(oy * sy);
-        const int y1 = std::max(y0 + 1, std::min(height_, static_cast<int>((oy + 1) * sy)));
+        const auto [y0, y1] = span(oy, height_, height);
         for (int ox = 0; ox < width; ++ox) {
-            const int x0 = static_cast<int>(ox * sx);
-            const int x1 = std::max(x0 + 1, std::min(width_, static_cast<int>((ox + 1) * sx)));
+            const auto [x0, x1] = span(ox, width_, width);
             unsigned sum[4] = {0, 0, 0, 0};
             for (int y = y0; y < y1; ++y) {
                 const std::uint8_t* p = row(y) + static_cast<std::size_t>(x0) * 4;
