@@ -1,0 +1,116 @@
+#include "capture_access/capture_circuit.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace scene {
+namespace {
+
+class CaptureCircuitFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "capture-circuit-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        directory_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory_, ignored);
+    }
+
+    std::string write(const std::string& content) {
+        const std::string path = (directory_ / "state").string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    std::filesystem::path directory_;
+};
+
+TEST_F(CaptureCircuitFileTest, FileContentDecidesTheReason) {
+    struct Case {
+        const char* name;
+        std::string content;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"current writer", R"({"version":3,"reason":"permission","source":"native","screenCaptureKitCode":-3801})",
+         "permission"},
+        {"older version", R"({"version": 2, "reason": "timeout"})", "timeout"},
+        {"first version", R"({"version":1,"reason":"configuration"})", "configuration"},
+        {"failure", R"({"version":1,"reason":"failure"})", "failure"},
+        {"future version", R"({"version": 4, "reason": "permission"})", "unknown"},
+        {"version zero", R"({"version": 0, "reason": "permission"})", "unknown"},
+        {"version as text", R"({"version": "3", "reason": "permission"})", "unknown"},
+        {"fractional version", R"({"version": 2.5, "reason": "permission"})", "unknown"},
+        {"unknown reason word", R"({"version": 3, "reason": "transient"})", "unknown"},
+        {"reason not a string", R"({"version": 3, "reason": 1})", "unknown"},
+        {"no reason", R"({"version": 3})", "unknown"},
+        {"array", R"([{"version": 3, "reason": "permission"}])", "unknown"},
+        {"not json", "paused", "unknown"},
+        {"empty file", "", "unknown"},
+        {"legacy word", "capture-paused", "legacy"},
+        {"legacy word padded", "  capture-paused\n", "legacy"},
+        {"legacy word padded with no-break space", "\xC2\xA0" "capture-paused\r\n", "legacy"},
+        {"legacy word with suffix", "capture-paused!", "unknown"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CaptureCircuit circuit(write(c.content));
+        EXPECT_TRUE(circuit.blocked);
+        EXPECT_EQ(circuit.reason, c.reason);
+    }
+}
+
+TEST_F(CaptureCircuitFileTest, MissingFileLeavesCaptureFree) {
+    const std::string path = (directory_ / "absent").string();
+    const CaptureCircuit circuit(path);
+    EXPECT_FALSE(circuit.blocked);
+    EXPECT_EQ(circuit.reason, std::nullopt);
+    EXPECT_EQ(circuit.stateURL, path);
+}
+
+TEST_F(CaptureCircuitFileTest, UnreadableEntryCountsAsUnknownSuspension) {
+    // A directory exists at the path but cannot be read as a file.
+    const CaptureCircuit circuit(directory_.string());
+    EXPECT_TRUE(circuit.blocked);
+    EXPECT_EQ(circuit.reason, "unknown");
+}
+
+TEST(CaptureCircuitTest, NoPathMeansNoSuspension) {
+    const CaptureCircuit circuit(std::nullopt);
+    EXPECT_FALSE(circuit.blocked);
+    EXPECT_EQ(circuit.reason, std::nullopt);
+    EXPECT_EQ(circuit.stateURL, std::nullopt);
+}
+
+TEST(CaptureCircuitTest, PathPrecedence) {
+    const Environment withVariable{{"VANTU_CAPTURE_STATE_PATH", "/env/state"}};
+    struct Case {
+        const char* name;
+        Arguments arguments;
+        Environment environment;
+        std::optional<std::string> path;
+    };
+    const Case cases[] = {
+        {"argument wins", {"sampler", "--capture-state", "/arg/state"}, withVariable, "/arg/state"},
+        {"first occurrence wins", {"sampler", "--capture-state", "/a", "--capture-state", "/b"}, {}, "/a"},
+        {"path taken verbatim", {"sampler", "--capture-state", "--once"}, withVariable, "--once"},
+        {"trailing option stops the search", {"sampler", "--capture-state"}, withVariable, std::nullopt},
+        {"trailing option ignores later sources", {"sampler", "12", "--capture-state"}, withVariable, std::nullopt},
+        {"environment", {"sampler", "--once"}, withVariable, "/env/state"},
+        {"nothing configured", {"sampler"}, {}, std::nullopt},
+        {"program path is not an option", {"--capture-state", "/x"}, {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CaptureCircuit::resolvePath(c.arguments, c.environment), c.path);
+    }
+}
+
+}  // namespace
+}  // namespace scene
