@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "accessibility/control_sampler.h"
+#include "accessibility/dock_side.h"
+#include "platform/platform.h"
+#include "platform/rect.h"
+#include "platform/records.h"
+#include "platform/runtime.h"
+
+namespace scene {
+
+// The Dock's shelves, one record per display edge the Dock occupies. Found in
+// the window list each pass when the Dock shows a window there, otherwise read
+// through Accessibility on `queue`, rate-limited. All fields are main-queue
+// state; the Accessibility read only sees copies of its arguments.
+class DockSampler {
+public:
+    struct Display {
+        DisplayID id = 0;
+        Rect bounds;
+    };
+
+    DockSampler(Platform& platform, Runtime& runtime);
+
+    std::unique_ptr<Queue> queue;
+    ControlSampler structure;  // only for its attribute and frame reads
+    Records items;
+    std::string status = "starting";
+    bool busy = false;
+    double started = 0;   // uptime of the last Accessibility read start
+    double received = 0;  // uptime `items` was last replaced by a real result
+
+    // `windows` is the pass's raw window list, before any record is built.
+    void sample(const std::set<std::int32_t>& pids, const Json& windows);
+
+    static Json dictionary(const Rect& rect, std::uint32_t display, const std::string& side);
+    // The record of `rect` on the first display it sits along an edge of.
+    static std::optional<Json> placed(const Rect& rect, const std::vector<Display>& displays);
+
+private:
+    std::vector<Display> displays() const;
+    Records windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
+                          const std::vector<Display>& displays) const;
+    Records accessibilityShelves(const std::set<std::int32_t>& pids, const std::vector<Display>& displays) const;
+
+    Platform& platform_;
+    Runtime& runtime_;
+};
+
+}  // namespace scene

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/image.h"
+#include "platform/rect.h"
+#include "platform/records.h"
+#include "platform/runtime.h"
+#include "support/support_pixel_sampler.h"
+#include "support/support_run.h"
+
+namespace scene {
+
+// Supports confirmed in the frames of the selected display stream. Owns the
+// store of published contours and the per-candidate run history. Everything but
+// `previous` lives on the main queue; `previous` belongs to `queue`, where the
+// frame analysis runs.
+class SelectedSupportSampler {
+public:
+    explicit SelectedSupportSampler(Runtime& runtime);
+
+    SupportPixelSampler storage;
+    std::unique_ptr<Queue> queue;
+    int generation = 0;
+    bool busy = false;
+    std::string status = "selection-required";
+    std::uint64_t lastSequence = 0;  // the frame last taken for analysis
+    Rect bounds;                     // display bounds of the latest usable frame
+    std::uint32_t displayID = 0;
+    double analysisMS = 0;
+    double captureMS = 0;  // frames arrive captured; kept for the metrics' shape
+    int grayPixels = 0;
+    int grayRegions = 0;
+    int candidateCount = 0;
+    int pairedOwners = 0;
+    int rawRuns = 0;
+    int dockRuns = 0;
+    // History key -> owner-relative runs of the last analysed frame and when
+    // that frame was observed.
+    std::map<std::string, std::pair<std::vector<SupportRun>, double>> previous;
+
+    void reset(const std::string& status);
+    // Fresh contours clipped to the current display; short remnants are left out.
+    Records fresh() const;
+    void sample(const std::optional<Image>& image, const Rect& bounds, std::uint32_t displayID, double observed,
+                std::uint64_t sequence, const Records& windows, const Records& docks, const Records& visuals,
+                const std::optional<std::string>& anchor);
+
+private:
+    Runtime& runtime_;
+};
+
+}  // namespace scene
