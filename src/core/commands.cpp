@@ -1,0 +1,110 @@
+// The command procedure: standard-input text cut into lines and executed.
+#include "core/commands.h"
+
+#include <limits>
+
+#include "core/scene_sampler.h"
+
+namespace scene {
+
+namespace commands {
+
+std::optional<std::int32_t> passRate(std::string_view argument) {
+    bool negative = false;
+    std::string_view digits = argument;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+        negative = digits.front() == '-';
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) return std::nullopt;
+    // A 64-bit integer, like the rest of the protocol's numbers: anything that
+    // overflows it does not parse.
+    const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+    std::uint64_t magnitude = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (magnitude > (limit - digit) / 10) return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
+    if (negative) return kMinimumRate;
+    if (magnitude < 34) return kMinimumRate;
+    if (magnitude >= static_cast<std::uint64_t>(kMaximumRate)) return kMaximumRate;
+    return static_cast<std::int32_t>(magnitude);
+}
+
+}  // namespace commands
+
+namespace {
+
+constexpr const char* kWaiting = "waiting";
+constexpr const char* kScanning = "scanning";
+constexpr const char* kOff = "off";
+constexpr const char* kSessionInactive = "session-inactive";
+
+bool startsWith(std::string_view line, std::string_view prefix) { return line.substr(0, prefix.size()) == prefix; }
+
+}  // namespace
+
+void SceneSampler::receiveCommands(std::string_view text) {
+    commandBuffer_.append(text);
+    while (!runtime_.exitRequested()) {
+        const auto line = commandBuffer_.takeLine();
+        if (!line) break;
+        execute(*line);
+    }
+}
+
+void SceneSampler::execute(const std::string& line) {
+    using namespace commands;
+    if (line == kPause) {
+        state.paused = true;
+        if (selectedCaptureSupported_) session.setPaused(true);
+        capture.setPaused(true);
+        visualSampler.reset(kWaiting);
+        selectedSupports.reset(kSessionInactive);
+        supportSampler.reset(kSessionInactive);
+        topSampler.reset(kSessionInactive);
+    } else if (line == kCaptureSelect || line == kCaptureRetry) {
+        if (selectedCaptureSupported_ && capture.enabled) session.select();
+    } else if (line == kResume) {
+        state.paused = false;
+        capture.setPaused(false);
+        state.sampleCount = 0;
+        invalidateScene(false, 0.2);
+        sample();
+    } else if (line == kVisualOn) {
+        state.visualEnabled = true;
+        visualSampler.reset(kScanning);
+    } else if (line == kVisualOff) {
+        state.visualEnabled = false;
+        visualSampler.reset(kOff);
+    } else if (line == kInputsOn) {
+        state.inputsEnabled = true;
+        state.inputsAt = 0;
+    } else if (line == kInputsOff) {
+        state.inputsEnabled = false;
+        state.inputControls.clear();
+        state.inputsAt = 0;
+    } else if (line == kControlsOn) {
+        state.controlsEnabled = true;
+        state.controlsAt = 0;
+        state.observedPID = 0;
+    } else if (line == kControlsOff) {
+        state.controlsEnabled = false;
+        state.controls.clear();
+        state.controlsStatus = kOff;
+        removeFocusObserver();
+        state.observedPID = 0;
+    } else if (startsWith(line, kAnchorPrefix)) {
+        state.anchorID = line.substr(kAnchorPrefix.size());
+    } else if (startsWith(line, kRatePrefix)) {
+        if (const auto rate = passRate(std::string_view(line).substr(kRatePrefix.size()))) setPassRate(*rate);
+    } else if (startsWith(line, kCaptureSnapshotPrefix)) {
+        selectedSnapshot(line.substr(kCaptureSnapshotPrefix.size()));
+    } else if (line == kQuit) {
+        runtime_.requestExit(0);
+    }
+}
+
+}  // namespace scene

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace scene {
+
+// Turns raw standard-input chunks into UTF-8 text. A chunk may end inside a
+// multi-byte character (pipes split wherever they like), so up to three bytes of
+// an incomplete trailing sequence are carried into the next chunk instead of
+// sinking the whole chunk. A chunk that is invalid for any other reason is
+// dropped, carry and all. Lives on the reader thread.
+class InputDecoder {
+public:
+    // The decoded text of this chunk (possibly empty), or nothing when dropped.
+    std::optional<std::string> decode(std::string_view chunk);
+
+private:
+    std::string carry_;
+};
+
+}  // namespace scene

@@ -1,0 +1,139 @@
+// The snapshot line: 27 keys, written in sorted order by the JSON object type.
+#include <cmath>
+#include <string>
+
+#include "core/item_positioning.h"
+#include "core/scene_sampler.h"
+#include "platform/json_read.h"
+
+namespace scene {
+namespace {
+
+constexpr std::uint64_t kCommandFlag = 0x100000;
+constexpr InputEventType kRevisionEvents[] = {
+    InputEventType::leftMouseDown, InputEventType::rightMouseDown, InputEventType::otherMouseDown,
+    InputEventType::scrollWheel,   InputEventType::keyDown,        InputEventType::mouseMoved,
+};
+constexpr const char* kReadyStatus = "ready";
+constexpr const char* kSelectedSessionMode = "selected-session";
+constexpr const char* kLegacyMode = "legacy";
+constexpr const char* kUnsupportedOS = "unsupported-os";
+
+// Milliseconds since an uptime stamp; never negative, never NaN.
+double ageMS(double now, double stamp) {
+    const double age = (now - stamp) * 1000;
+    return age > 0 ? age : 0;
+}
+
+std::string inputRevision(WindowServer& windowServer) {
+    std::string revision;
+    for (const InputEventType type : kRevisionEvents) {
+        if (!revision.empty()) revision += ':';
+        revision += std::to_string(windowServer.eventCounter(type));
+    }
+    return revision;
+}
+
+bool isPlatformEdge(const Json& record) {
+    const Json* platform = json_read::member(record, "platform");
+    return platform != nullptr && platform->is_boolean() && platform->get<bool>();
+}
+
+}  // namespace
+
+Json SceneSampler::composeSnapshot(PassValues& pass) {
+    WindowServer& windowServer = platform_.windowServer();
+    const double now = pass.now;
+
+    Json context = Json::object();
+    context["revision"] = state.revision;
+    context["spaceRevision"] = state.spaceRevision;
+    context["frontPID"] = state.frontPID;
+    context["focusedWindowId"] = state.focusedID ? Json(*state.focusedID) : Json(nullptr);
+    context["transitioning"] = pass.transitioning;
+    context["spaceTransitioning"] = pass.spaceTransitioning;
+    context["pendingSupportOwners"] = topSampler.pendingOwners;
+    context["leftButtonDown"] = windowServer.leftButtonDown();
+
+    const std::string revision = inputRevision(windowServer);
+    const std::uint64_t modifierFlags = windowServer.modifierFlags();
+
+    Json snapshot = Json::object();
+    snapshot["status"] = kReadyStatus;
+    snapshot["notificationBackdropsIgnored"] = pass.notificationBackdropsIgnored;
+    snapshot["sessionSafe"] = pass.sessionSafe;
+    snapshot["inputRevision"] = revision;
+    snapshot["commandKey"] = (modifierFlags & kCommandFlag) != 0;
+    snapshot["controls"] = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
+    snapshot["inputs"] = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
+    snapshot["visuals"] = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
+    snapshot["windows"] = pass.spaceTransitioning ? Records{} : std::move(pass.records);
+    snapshot["context"] = std::move(context);
+    snapshot["accessibility"] = state.controlsStatus;
+    snapshot["docks"] = dockSampler.items;
+    snapshot["dockStatus"] = dockSampler.status;
+    snapshot["captureAccess"] = capture.status();
+    snapshot["captureMode"] = capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode;
+
+    Json captureMetrics = Json::object();
+    captureMetrics["directPixelRequests"] = capture.directPixelRequests;
+    if (selectedCaptureSupported_) {
+        snapshot["captureSession"] = session.displayState();
+        snapshot["captureConsentID"] = session.consents;
+        const auto display = session.displayID();
+        snapshot["captureSelectedDisplay"] = display ? Json(*display) : Json(nullptr);
+        captureMetrics.update(session.metrics());
+    } else {
+        snapshot["captureSession"] = kUnsupportedOS;
+        snapshot["captureConsentID"] = std::uint64_t{0};
+        snapshot["captureSelectedDisplay"] = nullptr;
+    }
+    snapshot["captureMetrics"] = std::move(captureMetrics);
+    snapshot["capturePauseReason"] = capture.circuit.reason.value_or("");
+
+    const Records proofs = capture.available() ? selectedSupports.fresh() : Records{};
+    const std::size_t proofCount = proofs.size();
+    snapshot["supportProofs"] = proofs;
+    snapshot["supportVerification"] = capture.selectedAvailable ? selectedSupports.status : supportSampler.status;
+
+    Json supportMetrics = Json::object();
+    supportMetrics["captureMS"] = supportSampler.captureMS;
+    supportMetrics["analysisMS"] = supportSampler.analysisMS;
+    supportMetrics["topCaptureMS"] = topSampler.captureMS;
+    supportMetrics["topTargets"] = topSampler.targetCount;
+    supportMetrics["topStatus"] = topSampler.status;
+    supportMetrics["selectedContourMS"] = selectedSupports.analysisMS;
+    supportMetrics["selectedContourPixels"] = selectedSupports.grayPixels;
+    supportMetrics["selectedContourRegions"] = selectedSupports.grayRegions;
+    supportMetrics["selectedContourCandidates"] = selectedSupports.candidateCount;
+    supportMetrics["selectedContourOwners"] = selectedSupports.pairedOwners;
+    supportMetrics["selectedContourProofs"] = proofCount;
+    supportMetrics["selectedRawRuns"] = selectedSupports.rawRuns;
+    supportMetrics["selectedDockRawRuns"] = selectedSupports.dockRuns;
+    supportMetrics["selectedDockTargets"] = dockSampler.items.size();
+    supportMetrics["grayPixels"] = supportSampler.grayPixels;
+    supportMetrics["grayRegions"] = supportSampler.grayRegions;
+    supportMetrics["candidates"] = supportSampler.candidateCount;
+    supportMetrics["dockReadStatus"] = topSampler.dockReadStatus;
+    supportMetrics["dockReadAgeMS"] = ageMS(now, topSampler.dockReadAt);
+    supportMetrics["dockReadMS"] = topSampler.dockReadMS;
+    supportMetrics["dockFailures"] = topSampler.dockFailures;
+    snapshot["supportMetrics"] = std::move(supportMetrics);
+
+    snapshot["vision"] = visualSampler.status;
+    snapshot["visualAgeMS"] = ageMS(now, visualSampler.latestAt);
+    snapshot["visualTimestamp"] = visualSampler.latestAt;
+
+    Json visualMetrics = Json::object();
+    visualMetrics["analysisMS"] = visualSampler.analysisMS;
+    visualMetrics["captureMS"] = visualSampler.captureMS;
+    visualMetrics["status"] = visualSampler.status;
+    visualMetrics["edges"] = visualSampler.latest.size();
+    std::int64_t platforms = 0;
+    for (const Json& record : visualSampler.latest) platforms += isPlatformEdge(record) ? 1 : 0;
+    visualMetrics["platforms"] = platforms;
+    snapshot["visualMetrics"] = std::move(visualMetrics);
+    return snapshot;
+}
+
+}  // namespace scene

@@ -1,0 +1,194 @@
+#include "child_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <utility>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace scene::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMS(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+std::string samplerPath() { return SCENE_SAMPLER_BINARY; }
+std::string sceneFile(const std::string& name) { return std::string(SCENE_SAMPLER_TEST_SCENES) + "/" + name; }
+
+ChildProcess::ChildProcess(const Options& options) {
+    int in[2], out[2], err[2], report[2], release[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
+        ::pipe2(report, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    ::signal(SIGPIPE, SIG_IGN);
+    if (options.orphan) ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+
+    std::vector<std::string> argumentText{samplerPath()};
+    argumentText.insert(argumentText.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<std::string> environmentText;
+    for (const auto& [key, value] : options.environment) environmentText.push_back(key + "=" + value);
+
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork");
+    if (child == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        if (options.orphan) {
+            const pid_t grandchild = ::fork();
+            if (grandchild != 0) {
+                // Report the sampler's pid, then stay its parent until released.
+                ssize_t ignored = ::write(report[1], &grandchild, sizeof grandchild);
+                ::close(release[1]);
+                char byte = 0;
+                ignored = ::read(release[0], &byte, 1);
+                (void)ignored;
+                ::_exit(grandchild < 0 ? 127 : 0);
+            }
+        }
+        std::vector<char*> argv;
+        for (auto& a : argumentText) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : environmentText) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    ::close(report[1]);
+    ::close(release[0]);
+    release_ = release[1];
+    input_ = in[1];
+    output_ = out[0];
+    error_ = err[0];
+    pid_ = child;
+    if (options.orphan) {
+        intermediate_ = child;
+        pid_t grandchild = -1;
+        if (::read(report[0], &grandchild, sizeof grandchild) != sizeof grandchild) grandchild = -1;
+        pid_ = grandchild;
+    }
+    ::close(report[0]);
+}
+
+ChildProcess::~ChildProcess() {
+    closeFd(release_);
+    closeFd(input_);
+    closeFd(output_);
+    closeFd(error_);
+    if (pid_ > 0 && !status_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (intermediate_ > 0) ::waitpid(intermediate_, nullptr, 0);
+}
+
+void ChildProcess::awaitOrphaned() {
+    closeFd(release_);
+    if (intermediate_ <= 0) return;
+    ::waitpid(intermediate_, nullptr, 0);
+    intermediate_ = -1;
+}
+
+bool ChildProcess::fill(int fd, std::string& buffer, Clock::time_point deadline) {
+    if (fd < 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, remainingMS(deadline));
+    if (ready <= 0) return false;
+    char chunk[65536];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        const std::size_t end = outputBuffer_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = outputBuffer_.substr(0, end);
+            outputBuffer_.erase(0, end + 1);
+            return line;
+        }
+        if (!fill(output_, outputBuffer_, deadline)) return std::nullopt;
+    }
+}
+
+std::vector<std::string> ChildProcess::readLinesFor(std::chrono::milliseconds duration) {
+    const auto deadline = Clock::now() + duration;
+    std::vector<std::string> lines;
+    while (Clock::now() < deadline) {
+        auto line = readLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+        if (!line) break;
+        lines.push_back(std::move(*line));
+    }
+    return lines;
+}
+
+std::string ChildProcess::readAll(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (fill(output_, outputBuffer_, deadline)) {
+    }
+    return std::exchange(outputBuffer_, {});
+}
+
+std::string ChildProcess::readError(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    std::string text;
+    while (fill(error_, text, deadline)) {
+    }
+    return text;
+}
+
+void ChildProcess::write(const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(input_, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+void ChildProcess::closeInput() { closeFd(input_); }
+void ChildProcess::closeOutput() { closeFd(output_); }
+
+std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+    if (status_) return status_;
+    awaitOrphaned();
+    // A pid file descriptor becomes readable when the process ends; an orphaned
+    // sampler has been adopted by this process (a subreaper), so it can be reaped.
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd >= 0) {
+        pollfd p{pidfd, POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(timeout.count()));
+        ::close(pidfd);
+    }
+    int raw = 0;
+    if (::waitpid(pid_, &raw, WNOHANG) != pid_) return std::nullopt;
+    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+    return status_;
+}
+
+}  // namespace scene::testing

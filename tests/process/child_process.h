@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace scene::testing {
+
+// The scene-sampler binary started with pipes on its standard streams. Reads
+// wait on poll with a deadline; nothing sleeps.
+class ChildProcess {
+public:
+    struct Options {
+        std::vector<std::string> arguments;                 // after the program path
+        std::vector<std::pair<std::string, std::string>> environment;  // added to a clean environment
+        // Start the binary from an intermediate process that exits when told
+        // (awaitOrphaned), so the sampler loses its parent; the test adopts it
+        // as subreaper.
+        bool orphan = false;
+    };
+
+    explicit ChildProcess(const Options& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Lets the intermediate process of an orphaned start exit, and waits for it.
+    void awaitOrphaned();
+
+    // The next complete line of standard output, or nothing at end of output
+    // or when `timeout` passes.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Every line that arrives within `duration`.
+    std::vector<std::string> readLinesFor(std::chrono::milliseconds duration);
+    // All remaining output until the process closes it.
+    std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::string readError(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    void write(const std::string& bytes);
+    void closeInput();
+    void closeOutput();  // stops reading the child's standard output
+
+    // Exit status, or -(signal number) when it died by a signal; nothing on
+    // time-out.
+    std::optional<int> wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+private:
+    bool fill(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline);
+
+    pid_t pid_ = -1;
+    pid_t intermediate_ = -1;
+    int release_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    int error_ = -1;
+    std::string outputBuffer_;
+    std::optional<int> status_;
+};
+
+// Path of the built binary and of the test scenes, from the build.
+std::string samplerPath();
+std::string sceneFile(const std::string& name);
+
+}  // namespace scene::testing

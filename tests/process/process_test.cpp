@@ -1,0 +1,178 @@
+// Black-box tests of the built binary: its lines, exit statuses and how it
+// takes bad input. Timing is only checked loosely (rates within wide bounds).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "child_process.h"
+
+namespace scene::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+constexpr const char* kDesktop = R"({
+  "format": 1,
+  "displays": [{"id": 1, "bounds": [0, 0, 1440, 900]}],
+  "applications": [{"pid": 100, "bundleId": "com.example.editor"}],
+  "frontmost": 100,
+  "windows": [{"pid": 100, "number": 7, "bounds": [100, 100, 600, 400], "titleBar": 28}]
+})";
+
+// A scene file in the test's temporary directory.
+std::string writeScene(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+ChildProcess start(std::vector<std::string> arguments, const std::string& scene = kDesktop) {
+    arguments.insert(arguments.begin(), {"--scene", writeScene("desktop.json", scene)});
+    return ChildProcess({arguments, {}, false});
+}
+
+// Reads until a whole period passes without a line.
+std::size_t drain(ChildProcess& process, std::chrono::milliseconds quiet = 300ms) {
+    std::size_t count = 0;
+    while (process.readLine(quiet)) ++count;
+    return count;
+}
+
+TEST(Process, PermissionStatusLine) {
+    ChildProcess process({{"--permission-status", "--once"}, {}, false});
+    EXPECT_EQ(process.readAll(), R"({"accessibility":true,"screen":true,"selectedCaptureSupported":true})" "\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, RequestScreenPermissionExits64Silently) {
+    ChildProcess process({{"--visual", "12", "--request-screen-permission"}, {}, false});
+    EXPECT_EQ(process.readAll(), "");
+    EXPECT_EQ(process.wait(), 64);
+}
+
+TEST(Process, OnceWritesOneSortedLegacySnapshot) {
+    ChildProcess process = start({"--once", "--allow-screen-capture"});
+    const std::string output = process.readAll();
+    EXPECT_EQ(process.wait(), 0);
+    ASSERT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
+    const Json snapshot = Json::parse(output);
+    EXPECT_EQ(snapshot.size(), 27u);
+    EXPECT_EQ(snapshot["captureMode"], "legacy");
+    EXPECT_EQ(snapshot["windows"].size(), 1u);
+    // Keys in alphabetical order on the wire.
+    EXPECT_EQ(output.rfind(R"({"accessibility":)", 0), 0u);
+    EXPECT_NE(output.find(R"("windows":[{"alpha":1.0,"height":400.0,"id":"100:7")"), std::string::npos);
+}
+
+TEST(Process, SamplesAboutThirtyTimesASecondAndFollowsRate) {
+    ChildProcess process = start({});
+    ASSERT_TRUE(process.readLine());
+    const std::size_t atDefault = process.readLinesFor(2000ms).size();
+    EXPECT_GE(atDefault, 45u);
+    EXPECT_LE(atDefault, 75u);
+
+    process.write("rate 100\n");
+    process.readLinesFor(300ms);
+    const std::size_t atHundred = process.readLinesFor(2000ms).size();
+    EXPECT_GE(atHundred, 14u);
+    EXPECT_LE(atHundred, 26u);
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, PauseAndResume) {
+    ChildProcess process = start({});
+    ASSERT_TRUE(process.readLine());
+    process.write("pause\n");
+    drain(process);
+    EXPECT_TRUE(process.readLinesFor(500ms).empty());
+    process.write("resume\n");
+    const auto line = process.readLine(2s);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(Json::parse(*line)["status"], "ready");
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, EndOfInputEndsAPausedProcess) {
+    ChildProcess process = start({});
+    process.write("pause\n");
+    process.closeInput();
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, ParentLossEndsTheProcess) {
+    ChildProcess process({{"--scene", writeScene("desktop.json", kDesktop)}, {}, true});
+    ASSERT_TRUE(process.readLine());  // running, with its parent noted
+    process.awaitOrphaned();
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, ClosedOutputEndsTheProcessWithStatusZero) {
+    ChildProcess process = start({});
+    ASSERT_TRUE(process.readLine());
+    process.closeOutput();
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, UnavailableWindowList) {
+    ChildProcess process = start({"--once"}, R"({"format": 1, "windowList": "unavailable"})");
+    EXPECT_EQ(process.readAll(), R"({"status":"unavailable","windows":[]})" "\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, CharacterSplitAcrossChunksKeepsTheCommandsAfterIt) {
+    ChildProcess process = start({});
+    ASSERT_TRUE(process.readLine());
+    process.write("anchor caf\xC3");
+    // A snapshot takes a tick, long enough for the reader to take the first half alone.
+    ASSERT_TRUE(process.readLine());
+    process.readLine();
+    process.write("\xA9\npause\n");
+    drain(process);
+    EXPECT_TRUE(process.readLinesFor(400ms).empty());
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, EndlessLineIsDroppedAndLaterLinesStillRun) {
+    ChildProcess process = start({});
+    ASSERT_TRUE(process.readLine());
+    const std::string flood(512 * 1024, 'x');
+    process.write(flood);
+    process.write("\npause\n");
+    drain(process);
+    EXPECT_TRUE(process.readLinesFor(400ms).empty());
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, InvalidSceneExitsTwoWithOneLine) {
+    const std::string path = writeScene("bad.json", R"({"format": 1, "timeline": [{"at": 1, "do": "jump"}]})");
+    ChildProcess process({{"--scene", path}, {}, false});
+    EXPECT_EQ(process.readAll(), "");
+    const std::string error = process.readError();
+    EXPECT_EQ(process.wait(), 2);
+    EXPECT_EQ(error, path + ": timeline[0].do: unknown action \"jump\"\n");
+}
+
+TEST(Process, SceneFromTheEnvironmentAndTheDemoByDefault) {
+    const std::string path =
+        writeScene("env.json", R"({"format": 1, "windows": [{"pid": 5, "number": 1, "bounds": [0, 0, 10, 10]}]})");
+    ChildProcess fromEnvironment({{"--once"}, {{"SCENE_SAMPLER_SCENE", path}}, false});
+    const Json snapshot = Json::parse(fromEnvironment.readAll());
+    EXPECT_EQ(snapshot["windows"].size(), 1u);
+    EXPECT_EQ(fromEnvironment.wait(), 0);
+
+    ChildProcess demo({{"--once"}, {}, false});
+    const Json demoSnapshot = Json::parse(demo.readAll());
+    EXPECT_GE(demoSnapshot["windows"].size(), 3u);
+    EXPECT_EQ(demo.wait(), 0);
+}
+
+}  // namespace
+}  // namespace scene::testing
