@@ -16,7 +16,11 @@ std::string childPath(std::string_view parent, std::string_view key) {
 }
 
 std::string itemPath(std::string_view parent, std::size_t index) {
-    return std::string(parent) + "[" + std::to_string(index) + "]";
+    std::string path(parent);
+    path += '[';
+    path += std::to_string(index);
+    path += ']';
+    return path;
 }
 
 void refuse(std::string path, std::string problem) { throw SceneError{std::move(path), std::move(problem)}; }
@@ -168,7 +172,9 @@ std::size_t choice(const Json& value, const std::string& path, std::span<const s
     std::string expected;
     for (const auto name : names) {
         if (!expected.empty()) expected += name == names.back() ? " or " : ", ";
-        expected += "\"" + std::string(name) + "\"";
+        expected += '"';
+        expected += name;
+        expected += '"';
     }
     refuse(path, "must be " + expected);
 }

@@ -1,0 +1,64 @@
+// One whole sampling pass (window list, records, front application and focus,
+// samplers, snapshot composition and serialisation to a line) on simulated
+// desktops of 40 and 1024 windows.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/scene_sampler.h"
+#include "platform/manual_runtime.h"
+#include "platform/simulated/scene_loader.h"
+#include "platform/simulated/simulated_platform.h"
+
+namespace {
+
+using scene::Json;
+
+// A desktop of `count` overlapping application windows from eight
+// applications, a Dock shelf and a menu bar.
+std::string desktopWithWindows(int count) {
+    Json applications = Json::array({{{"pid", 50}, {"bundleId", "com.apple.dock"}}});
+    for (int app = 0; app < 8; ++app)
+        applications.push_back({{"pid", 100 + app}, {"bundleId", "com.example.app" + std::to_string(app)}});
+    Json windows = Json::array();
+    windows.push_back({{"pid", 40}, {"number", 1}, {"layer", 24}, {"bounds", {0, 0, 1440, 24}}});
+    for (int i = 0; i < count - 2; ++i) {
+        windows.push_back({{"pid", 100 + i % 8},
+                           {"number", 1000 + i},
+                           {"bounds", {(i * 37) % 900, 30 + (i * 23) % 500, 300 + i % 200, 200 + i % 150}},
+                           {"titleBar", 28}});
+    }
+    windows.push_back({{"pid", 50}, {"number", 2}, {"layer", 20}, {"bounds", {220, 822, 1000, 70}}});
+    return Json{{"format", 1},
+                {"displays", Json::array({{{"id", 1}, {"bounds", {0, 0, 1440, 900}}}})},
+                {"applications", applications},
+                {"frontmost", 100},
+                {"windows", windows}}
+        .dump();
+}
+
+void samplingPass(benchmark::State& state) {
+    scene::ManualRuntime runtime;
+    auto loaded = scene::simulated::loadScene(desktopWithWindows(static_cast<int>(state.range(0))), "bench.json",
+                                              runtime, {4242, [] { return 1; }});
+    if (!loaded.platform) {
+        state.SkipWithError(loaded.error.c_str());
+        return;
+    }
+    scene::SceneSampler sampler({"scene-sampler"}, {}, *loaded.platform, runtime);
+    sampler.sample();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        sampler.sample();
+        auto lines = runtime.streams().takeLines();
+        bytes += lines.front().size();
+        benchmark::DoNotOptimize(lines);
+    }
+    state.counters["lineBytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(samplingPass)->Arg(40)->Arg(1024)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace
+
+BENCHMARK_MAIN();
