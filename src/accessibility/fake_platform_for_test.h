@@ -18,7 +18,7 @@ public:
     std::map<DisplayID, Rect> displays;
     int dockLevel = 20;
 
-    std::optional<nlohmann::json> copyWindowList() override { return std::nullopt; }
+    std::shared_ptr<const nlohmann::json> copyWindowList() override { return nullptr; }
     int dockWindowLevel() override { return dockLevel; }
     std::optional<std::uint32_t> activeDisplayCount() override { return std::nullopt; }
     std::optional<std::vector<DisplayID>> activeDisplayList(std::uint32_t) override { return std::nullopt; }

@@ -27,7 +27,7 @@ void SceneSampler::sample() {
     if (state.sampleCount % kRefreshPasses == 0) refreshProcesses();
     ++state.sampleCount;
 
-    const std::optional<Json> windowList = platform_.windowServer().copyWindowList();
+    const std::shared_ptr<const Json> windowList = platform_.windowServer().copyWindowList();
     if (!windowList || !isWindowList(*windowList)) {
         writeLine(kUnavailableLine);
         return;

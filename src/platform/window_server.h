@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,9 @@ public:
 
     // The on-screen window list without desktop elements, front to back, as the
     // server hands it out: loosely typed, so it may not be an array of objects
-    // and entries may lack keys. Nothing when the server gives no list.
-    virtual std::optional<nlohmann::json> copyWindowList() = 0;
+    // and entries may lack keys. Null when the server gives no list. The list is
+    // immutable and shared, so handing it out copies nothing.
+    virtual std::shared_ptr<const nlohmann::json> copyWindowList() = 0;
     // The window level of the Dock's windows.
     virtual int dockWindowLevel() = 0;
 

@@ -38,7 +38,7 @@ public:
     }
     bool displayIsAsleep(DisplayID) override { return false; }
 
-    std::optional<nlohmann::json> copyWindowList() override { std::abort(); }
+    std::shared_ptr<const nlohmann::json> copyWindowList() override { std::abort(); }
     int dockWindowLevel() override { std::abort(); }
     std::optional<std::uint32_t> activeDisplayCount() override { std::abort(); }
     std::optional<std::vector<DisplayID>> activeDisplayList(std::uint32_t) override { std::abort(); }

@@ -19,8 +19,19 @@ void Desktop::apply(const SceneAction& action) {
     {
         std::lock_guard lock(mutex_);
         effects = applyAction(model_, action);
+        windowListCurrent_ = false;
     }
     deliver(std::move(effects));
+}
+
+std::shared_ptr<const Json> Desktop::windowList() const {
+    std::lock_guard lock(mutex_);
+    if (!windowListCurrent_) {
+        auto list = model_.copyWindowList();
+        windowList_ = list ? std::make_shared<const Json>(std::move(*list)) : nullptr;
+        windowListCurrent_ = true;
+    }
+    return windowList_;
 }
 
 ObserverToken Desktop::addObserver(WorkspaceNotification name, Handler handler) {

@@ -34,6 +34,9 @@ public:
 
     DesktopModel copy() const;
     void apply(const SceneAction& action);
+    // The window list as the window server hands it out; built once per change
+    // of the desktop and shared until the next one.
+    std::shared_ptr<const Json> windowList() const;
 
     ObserverToken addObserver(WorkspaceNotification name, Handler handler);
     void removeObserver(ObserverToken token);
@@ -50,6 +53,8 @@ private:
 
     mutable std::mutex mutex_;
     DesktopModel model_;
+    mutable std::shared_ptr<const Json> windowList_;
+    mutable bool windowListCurrent_ = false;
     Runtime& runtime_;
 
     std::mutex observersMutex_;

@@ -123,7 +123,7 @@ TEST(SceneLoaderTest, DemoDesktopShowsEveryKindOfWindow) {
     // Something moves, and keeps moving.
     const auto before = platform.windowServer().copyWindowList();
     runtime.advance(1.0);
-    EXPECT_NE(platform.windowServer().copyWindowList(), before);
+    EXPECT_NE(*platform.windowServer().copyWindowList(), *before);
     runtime.advance(60.0);
     EXPECT_GT(runtime.pendingTaskCount(), 0u);
 }

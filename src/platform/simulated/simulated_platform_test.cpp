@@ -115,7 +115,7 @@ TEST_F(SimulatedPlatformTest, HiddenApplicationsWindowsLeaveAndRejoinTheList) {
 TEST_F(SimulatedPlatformTest, WindowListStates) {
     auto& platform = load(kThreeWindows);
     apply(R"({"do": "window-list", "state": "unavailable"})");
-    EXPECT_EQ(platform.windowServer().copyWindowList(), std::nullopt);
+    EXPECT_EQ(platform.windowServer().copyWindowList(), nullptr);
 
     apply(R"({"do": "window-list", "state": "malformed"})");
     const auto malformed = platform.windowServer().copyWindowList();
@@ -393,7 +393,7 @@ TEST_F(SimulatedPlatformTest, ActionsNamingWhatIsGoneChangeNothing) {
          })
         apply(action);
     runtime_.runUntilIdle();
-    EXPECT_EQ(platform.windowServer().copyWindowList(), before);
+    EXPECT_EQ(*platform.windowServer().copyWindowList(), *before);
     EXPECT_TRUE(events_.empty());
 }
 

@@ -4,9 +4,7 @@
 
 namespace scene::simulated {
 
-std::optional<nlohmann::json> SimulatedWindowServer::copyWindowList() {
-    return desktop_->read([](const DesktopModel& model) { return model.copyWindowList(); });
-}
+std::shared_ptr<const nlohmann::json> SimulatedWindowServer::copyWindowList() { return desktop_->windowList(); }
 
 int SimulatedWindowServer::dockWindowLevel() {
     return desktop_->read([](const DesktopModel& model) { return model.system.dockLevel; });

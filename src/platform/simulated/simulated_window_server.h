@@ -13,7 +13,7 @@ class SimulatedWindowServer final : public WindowServer {
 public:
     explicit SimulatedWindowServer(std::shared_ptr<Desktop> desktop) : desktop_(std::move(desktop)) {}
 
-    std::optional<nlohmann::json> copyWindowList() override;
+    std::shared_ptr<const nlohmann::json> copyWindowList() override;
     int dockWindowLevel() override;
     std::optional<std::uint32_t> activeDisplayCount() override;
     std::optional<std::vector<DisplayID>> activeDisplayList(std::uint32_t maxDisplays) override;
