@@ -108,4 +108,6 @@ bool ControlSampler::belongs(const Element& element, const Element& ancestor, in
     return false;
 }
 
+ControlSampler::~ControlSampler() { queue.reset(); }
+
 }  // namespace scene

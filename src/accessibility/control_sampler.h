@@ -44,6 +44,10 @@ public:
                                           std::string status)>;
 
     ControlSampler(Platform& platform, Runtime& runtime, std::string identityPrefix = "ax");
+    // Joins the queue's thread before the state its tasks use goes away.
+    ~ControlSampler();
+    ControlSampler(const ControlSampler&) = delete;
+    ControlSampler& operator=(const ControlSampler&) = delete;
 
     std::string identityPrefix;
     std::unique_ptr<Queue> queue;

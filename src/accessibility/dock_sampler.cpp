@@ -138,4 +138,6 @@ Records DockSampler::accessibilityShelves(const std::set<std::int32_t>& pids,
     return found;
 }
 
+DockSampler::~DockSampler() { queue.reset(); }
+
 }  // namespace scene

@@ -28,6 +28,10 @@ public:
     };
 
     DockSampler(Platform& platform, Runtime& runtime);
+    // Joins the queue's thread before the state its tasks use goes away.
+    ~DockSampler();
+    DockSampler(const DockSampler&) = delete;
+    DockSampler& operator=(const DockSampler&) = delete;
 
     std::unique_ptr<Queue> queue;
     ControlSampler structure;  // only for its attribute and frame reads

@@ -38,11 +38,8 @@ CommandLine parseCommandLine(const Arguments& arguments) {
     CommandLine line;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == kScene) {
-            ++i;
-            continue;
-        }
-        if (const auto pid = parseInt32(argument)) line.excludedPIDs.insert(*pid);
+        const bool scenePath = i > 1 && arguments[i - 1] == kScene;
+        if (const auto pid = parseInt32(argument); pid && !scenePath) line.excludedPIDs.insert(*pid);
         line.permissionStatus |= argument == kPermissionStatus;
         line.requestScreenPermission |= argument == kRequestScreenPermission;
         line.once |= argument == kOnce;

@@ -23,8 +23,8 @@ struct CommandLine {
 // Decimal Int32 with an optional leading sign, digits only, in range.
 std::optional<std::int32_t> parseInt32(std::string_view text);
 
-// Argument 0 (the program path) is skipped, and so is the path after "--scene",
-// which names the simulated desktop and is never a process id.
+// Argument 0 (the program path) is skipped. The path after "--scene" names the
+// simulated desktop and is never taken as a process id.
 CommandLine parseCommandLine(const Arguments& arguments);
 
 bool hasArgument(const Arguments& arguments, std::string_view argument);

@@ -65,8 +65,7 @@ void SceneSampler::sample() {
     dispatchVisual(pass);
     dispatchSupports(pass);
 
-    const Json snapshot = composeSnapshot(pass);
-    writeLine(snapshot.dump(-1, ' ', false, Json::error_handler_t::replace));
+    writeLine(composeSnapshot(pass).dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 void SceneSampler::refreshProcesses() {

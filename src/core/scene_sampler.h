@@ -131,7 +131,7 @@ private:
                            const std::string& status);
     void inputsCompleted(const std::string& key, Records items);
     bool isInputMethodOwner(std::int32_t pid);
-    Json composeSnapshot(PassValues& pass);
+    const Json& composeSnapshot(PassValues& pass);
 
     void removeFocusObserver();
     void attemptSelectedSnapshot(const std::string& requestID, std::uint64_t generation, std::uint64_t sequence,
@@ -144,6 +144,7 @@ private:
     std::int32_t ownPID_ = 0;
     CommandBuffer commandBuffer_;
     std::unique_ptr<RepeatingTimer> timer_;
+    Json snapshot_ = Json::object();
 };
 
 }  // namespace scene

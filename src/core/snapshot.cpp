@@ -41,11 +41,15 @@ bool isPlatformEdge(const Json& record) {
 
 }  // namespace
 
-Json SceneSampler::composeSnapshot(PassValues& pass) {
+// The snapshot object lives on between passes: every pass writes the same keys,
+// so after the first one the assignments reuse the object's nodes instead of
+// allocating them anew thirty times a second.
+const Json& SceneSampler::composeSnapshot(PassValues& pass) {
     WindowServer& windowServer = platform_.windowServer();
     const double now = pass.now;
 
-    Json context = Json::object();
+    Json& snapshot = snapshot_;
+    Json& context = snapshot["context"];
     context["revision"] = state.revision;
     context["spaceRevision"] = state.spaceRevision;
     context["frontPID"] = state.frontPID;
@@ -58,7 +62,6 @@ Json SceneSampler::composeSnapshot(PassValues& pass) {
     const std::string revision = inputRevision(windowServer);
     const std::uint64_t modifierFlags = windowServer.modifierFlags();
 
-    Json snapshot = Json::object();
     snapshot["status"] = kReadyStatus;
     snapshot["notificationBackdropsIgnored"] = pass.notificationBackdropsIgnored;
     snapshot["sessionSafe"] = pass.sessionSafe;
@@ -66,16 +69,13 @@ Json SceneSampler::composeSnapshot(PassValues& pass) {
     snapshot["commandKey"] = (modifierFlags & kCommandFlag) != 0;
     snapshot["controls"] = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
     snapshot["inputs"] = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
-    snapshot["visuals"] = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
-    snapshot["windows"] = pass.spaceTransitioning ? Records{} : std::move(pass.records);
-    snapshot["context"] = std::move(context);
     snapshot["accessibility"] = state.controlsStatus;
     snapshot["docks"] = dockSampler.items;
     snapshot["dockStatus"] = dockSampler.status;
     snapshot["captureAccess"] = capture.status();
     snapshot["captureMode"] = capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode;
 
-    Json captureMetrics = Json::object();
+    Json& captureMetrics = snapshot["captureMetrics"];
     captureMetrics["directPixelRequests"] = capture.directPixelRequests;
     if (selectedCaptureSupported_) {
         snapshot["captureSession"] = session.displayState();
@@ -88,15 +88,12 @@ Json SceneSampler::composeSnapshot(PassValues& pass) {
         snapshot["captureConsentID"] = std::uint64_t{0};
         snapshot["captureSelectedDisplay"] = nullptr;
     }
-    snapshot["captureMetrics"] = std::move(captureMetrics);
     snapshot["capturePauseReason"] = capture.circuit.reason.value_or("");
 
-    const Records proofs = capture.available() ? selectedSupports.fresh() : Records{};
-    const std::size_t proofCount = proofs.size();
-    snapshot["supportProofs"] = proofs;
+    snapshot["supportProofs"] = capture.available() ? selectedSupports.fresh() : Records{};
     snapshot["supportVerification"] = capture.selectedAvailable ? selectedSupports.status : supportSampler.status;
 
-    Json supportMetrics = Json::object();
+    Json& supportMetrics = snapshot["supportMetrics"];
     supportMetrics["captureMS"] = supportSampler.captureMS;
     supportMetrics["analysisMS"] = supportSampler.analysisMS;
     supportMetrics["topCaptureMS"] = topSampler.captureMS;
@@ -107,10 +104,10 @@ Json SceneSampler::composeSnapshot(PassValues& pass) {
     supportMetrics["selectedContourRegions"] = selectedSupports.grayRegions;
     supportMetrics["selectedContourCandidates"] = selectedSupports.candidateCount;
     supportMetrics["selectedContourOwners"] = selectedSupports.pairedOwners;
-    supportMetrics["selectedContourProofs"] = proofCount;
+    supportMetrics["selectedContourProofs"] = static_cast<std::int64_t>(selectedSupports.fresh().size());
     supportMetrics["selectedRawRuns"] = selectedSupports.rawRuns;
     supportMetrics["selectedDockRawRuns"] = selectedSupports.dockRuns;
-    supportMetrics["selectedDockTargets"] = dockSampler.items.size();
+    supportMetrics["selectedDockTargets"] = static_cast<std::int64_t>(dockSampler.items.size());
     supportMetrics["grayPixels"] = supportSampler.grayPixels;
     supportMetrics["grayRegions"] = supportSampler.grayRegions;
     supportMetrics["candidates"] = supportSampler.candidateCount;
@@ -118,21 +115,22 @@ Json SceneSampler::composeSnapshot(PassValues& pass) {
     supportMetrics["dockReadAgeMS"] = ageMS(now, topSampler.dockReadAt);
     supportMetrics["dockReadMS"] = topSampler.dockReadMS;
     supportMetrics["dockFailures"] = topSampler.dockFailures;
-    snapshot["supportMetrics"] = std::move(supportMetrics);
 
+    snapshot["visuals"] = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
     snapshot["vision"] = visualSampler.status;
     snapshot["visualAgeMS"] = ageMS(now, visualSampler.latestAt);
     snapshot["visualTimestamp"] = visualSampler.latestAt;
 
-    Json visualMetrics = Json::object();
+    Json& visualMetrics = snapshot["visualMetrics"];
     visualMetrics["analysisMS"] = visualSampler.analysisMS;
     visualMetrics["captureMS"] = visualSampler.captureMS;
     visualMetrics["status"] = visualSampler.status;
-    visualMetrics["edges"] = visualSampler.latest.size();
+    visualMetrics["edges"] = static_cast<std::int64_t>(visualSampler.latest.size());
     std::int64_t platforms = 0;
     for (const Json& record : visualSampler.latest) platforms += isPlatformEdge(record) ? 1 : 0;
     visualMetrics["platforms"] = platforms;
-    snapshot["visualMetrics"] = std::move(visualMetrics);
+    // Last, because controls, inputs and visuals were positioned against it.
+    snapshot["windows"] = pass.spaceTransitioning ? Records{} : std::move(pass.records);
     return snapshot;
 }
 

@@ -82,4 +82,6 @@ void SelectedSupportSampler::sample(const std::optional<Image>& image, const Rec
     // contour analysis.
 }
 
+SelectedSupportSampler::~SelectedSupportSampler() { queue.reset(); }
+
 }  // namespace scene

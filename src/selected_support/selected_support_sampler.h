@@ -24,6 +24,10 @@ namespace scene {
 class SelectedSupportSampler {
 public:
     explicit SelectedSupportSampler(Runtime& runtime);
+    // Joins the queue's thread before the state its tasks use goes away.
+    ~SelectedSupportSampler();
+    SelectedSupportSampler(const SelectedSupportSampler&) = delete;
+    SelectedSupportSampler& operator=(const SelectedSupportSampler&) = delete;
 
     SupportPixelSampler storage;
     std::unique_ptr<Queue> queue;

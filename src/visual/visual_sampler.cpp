@@ -120,4 +120,6 @@ void VisualSampler::sample(const std::optional<Json>& window, const std::string&
     // behind it, start here with the edge analysis.
 }
 
+VisualSampler::~VisualSampler() { queue.reset(); }
+
 }  // namespace scene

@@ -19,6 +19,10 @@ class NativeCaptureAccess;
 class VisualSampler {
 public:
     VisualSampler(Runtime& runtime, NativeCaptureAccess& capture, SystemVersion system);
+    // Joins the queue's thread before the state its tasks use goes away.
+    ~VisualSampler();
+    VisualSampler(const VisualSampler&) = delete;
+    VisualSampler& operator=(const VisualSampler&) = delete;
 
     std::unique_ptr<Queue> queue;
     // The edge tracker joins here with the edge analysis; it lives on `queue`.
