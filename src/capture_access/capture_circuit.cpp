@@ -26,16 +26,22 @@ constexpr std::string_view kReasonUnknown = "unknown";
 constexpr std::string_view kReasonLegacy = "legacy";
 constexpr std::array<std::string_view, 4> kKnownReasons = {"permission", "timeout", "failure", "configuration"};
 
+// A state file is a few hundred bytes. Anything past this is not one of ours,
+// and reading it whole (a log, a device, a huge file) must not cost memory.
+constexpr std::size_t kMaxStateFileBytes = 64 * 1024;
+
 // C stdio rather than streams: reading a directory or a vanished file must be
-// a plain failure, and file streams report some of those by throwing.
+// a plain failure, and file streams report some of those by throwing. A file
+// larger than the limit is a failure too.
 std::optional<std::string> readBytes(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return std::nullopt;
     std::string bytes;
     char chunk[4096];
     std::size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, count);
-    const bool failed = std::ferror(file) != 0;
+    while (bytes.size() <= kMaxStateFileBytes && (count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, count);
+    const bool failed = std::ferror(file) != 0 || bytes.size() > kMaxStateFileBytes;
     std::fclose(file);
     if (failed) return std::nullopt;
     return bytes;

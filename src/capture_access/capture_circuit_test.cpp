@@ -57,6 +57,11 @@ TEST_F(CaptureCircuitFileTest, FileContentDecidesTheReason) {
         {"legacy word padded", "  capture-paused\n", "legacy"},
         {"legacy word padded with no-break space", "\xC2\xA0" "capture-paused\r\n", "legacy"},
         {"legacy word with suffix", "capture-paused!", "unknown"},
+        {"binary", std::string("\x00\xFF\xFE" "capture-paused\x00", 18), "unknown"},
+        // A valid record buried in more than 64 KiB is not read at all.
+        {"huge", R"({"version":2,"reason":"timeout","pad":")" + std::string(70000, 'x') + "\"}", "unknown"},
+        {"just under the limit", R"({"version":2,"reason":"timeout","pad":")" + std::string(60000, 'x') + "\"}",
+         "timeout"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

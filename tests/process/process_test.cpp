@@ -174,5 +174,58 @@ TEST(Process, SceneFromTheEnvironmentAndTheDemoByDefault) {
     EXPECT_EQ(demo.wait(), 0);
 }
 
+Json onceSnapshot(std::vector<std::string> arguments,
+                  std::vector<std::pair<std::string, std::string>> environment = {}) {
+    arguments.insert(arguments.begin(), {"--scene", writeScene("desktop.json", kDesktop), "--once"});
+    ChildProcess process({arguments, environment, false});
+    const std::string output = process.readAll();
+    EXPECT_EQ(process.wait(), 0);
+    return output.empty() ? Json() : Json::parse(output);
+}
+
+TEST(Process, CapturePauseReasonFromTheStateFile) {
+    const std::pair<std::string, std::string> forms[] = {
+        {"  capture-paused\n", "legacy"},
+        {R"({"version": 2, "reason": "timeout"})", "timeout"},
+        {R"({"version": 3, "reason": "permission", "source": "native"})", "permission"},
+        {R"({"version": 4, "reason": "permission"})", "unknown"},
+        {"{not json", "unknown"},
+    };
+    for (const auto& [content, reason] : forms) {
+        const std::string path = writeScene("capture-state", content);
+        EXPECT_EQ(onceSnapshot({"--capture-state", path})["capturePauseReason"], reason) << content;
+        EXPECT_EQ(onceSnapshot({}, {{"VANTU_CAPTURE_STATE_PATH", path}})["capturePauseReason"], reason) << content;
+    }
+    const std::string stateFile = writeScene("capture-state", "capture-paused");
+    // The argument wins over the environment; a trailing "--capture-state" names
+    // no file and stops the search.
+    EXPECT_EQ(onceSnapshot({"--capture-state", ::testing::TempDir() + "absent"},
+                           {{"VANTU_CAPTURE_STATE_PATH", stateFile}})["capturePauseReason"],
+              "");
+    EXPECT_EQ(onceSnapshot({"--capture-state"}, {{"VANTU_CAPTURE_STATE_PATH", stateFile}})["capturePauseReason"], "");
+    EXPECT_EQ(onceSnapshot({})["capturePauseReason"], "");
+}
+
+TEST(Process, CaptureAccessAndMode) {
+    ChildProcess withoutPermission = start({});
+    const auto first = withoutPermission.readLine();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(Json::parse(*first)["captureAccess"], "capture-disabled");
+    EXPECT_EQ(Json::parse(*first)["captureMode"], "selected-session");
+    withoutPermission.write("quit\n");
+    EXPECT_EQ(withoutPermission.wait(), 0);
+
+    ChildProcess allowed = start({"--allow-screen-capture"});
+    const auto line = allowed.readLine();
+    ASSERT_TRUE(line);
+    // Allowed, but nothing selected yet: the selected stream's word.
+    EXPECT_EQ(Json::parse(*line)["captureAccess"], "capture-paused");
+    allowed.write("quit\n");
+    EXPECT_EQ(allowed.wait(), 0);
+
+    EXPECT_EQ(onceSnapshot({"--allow-screen-capture"})["captureMode"], "legacy");
+    EXPECT_EQ(onceSnapshot({}, {{"VANTU_LIVE_CAPTURE", "1"}})["captureAccess"], "capture-disabled");
+}
+
 }  // namespace
 }  // namespace scene::testing
