@@ -58,23 +58,43 @@ std::optional<Image> Image::scaled(int width, int height) const {
         const int end = static_cast<int>(static_cast<std::int64_t>(index + 1) * source / target);
         return std::pair{begin, std::max(begin + 1, end)};
     };
+    std::vector<std::pair<int, int>> columns(static_cast<std::size_t>(width));
+    for (int ox = 0; ox < width; ++ox) columns[ox] = span(ox, width_, width);
+
+    // Box filter in two steps: the rows of one output row are summed per
+    // source column first, then each output pixel sums its columns. Every
+    // source byte is touched once.
+    const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
+    std::vector<std::uint32_t> rowSums(rowBytes);
     for (int oy = 0; oy < height; ++oy) {
         const auto [y0, y1] = span(oy, height_, height);
-        for (int ox = 0; ox < width; ++ox) {
-            const auto [x0, x1] = span(ox, width_, width);
+        std::fill(rowSums.begin(), rowSums.end(), 0u);
+        for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* p = row(y);
+            for (std::size_t i = 0; i < rowBytes; ++i) rowSums[i] += p[i];
+        }
+        const auto rows = static_cast<unsigned>(y1 - y0);
+        std::uint8_t* o = out.data() + static_cast<std::size_t>(oy) * width * 4;
+        unsigned count = 0;
+        std::uint64_t reciprocal = 0;
+        for (int ox = 0; ox < width; ++ox, o += 4) {
+            const auto [x0, x1] = columns[ox];
             unsigned sum[4] = {0, 0, 0, 0};
-            for (int y = y0; y < y1; ++y) {
-                const std::uint8_t* p = row(y) + static_cast<std::size_t>(x0) * 4;
-                for (int x = x0; x < x1; ++x, p += 4) {
-                    sum[0] += p[0];
-                    sum[1] += p[1];
-                    sum[2] += p[2];
-                    sum[3] += p[3];
-                }
+            for (int x = x0; x < x1; ++x) {
+                const std::uint32_t* q = rowSums.data() + static_cast<std::size_t>(x) * 4;
+                sum[0] += q[0];
+                sum[1] += q[1];
+                sum[2] += q[2];
+                sum[3] += q[3];
             }
-            const unsigned count = static_cast<unsigned>((y1 - y0) * (x1 - x0));
-            std::uint8_t* o = out.data() + (static_cast<std::size_t>(oy) * width + ox) * 4;
-            for (int c = 0; c < 4; ++c) o[c] = static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+            // Rounded division by the pixel count as a fixed-point multiply; the
+            // count only changes where the column spans do.
+            if (const unsigned pixels = rows * static_cast<unsigned>(x1 - x0); pixels != count) {
+                count = pixels;
+                reciprocal = (std::uint64_t{1} << 32) / count;
+            }
+            for (int c = 0; c < 4; ++c)
+                o[c] = static_cast<std::uint8_t>(std::min<std::uint64_t>(255, (sum[c] * reciprocal + (1u << 31)) >> 32));
         }
     }
     return Image(width, height, static_cast<std::size_t>(width) * 4, std::move(out));
