@@ -13,8 +13,8 @@
 
 #include "platform/accessibility.h"
 #include "platform/platform.h"
-#include "platform/rect.h"
 #include "platform/records.h"
+#include "platform/rect.h"
 #include "platform/runtime.h"
 
 namespace scene {
@@ -40,8 +40,8 @@ public:
         std::string status;
     };
 
-    using Completion = std::function<void(std::string key, std::optional<std::string> focused, Records items,
-                                          std::string status)>;
+    using Completion =
+        std::function<void(std::string key, std::optional<std::string> focused, Records items, std::string status)>;
 
     ControlSampler(Platform& platform, Runtime& runtime, std::string identityPrefix = "ax");
     // Joins the queue's thread before the state its tasks use goes away.
@@ -83,6 +83,16 @@ public:
     bool belongs(const Element& element, const Element& ancestor, int limit) const;
 
 private:
+    struct Walk;
+
+    std::string role(const Element& element) const;
+    // The focused window's clip where the anchor sits: the window frame narrowed
+    // by every container on the anchor's parent chain.
+    Rect anchorClip(const Element& anchor, const Walk& walk, double deadline) const;
+    void visit(Walk& walk, const WalkEntry& entry);
+    void consider(Walk& walk, const WalkEntry& entry, const std::string& role, const Rect& own, const Rect& clip);
+    std::vector<Element> children(const Element& element, bool inputsOnly) const;
+
     Platform& platform_;
     Runtime& runtime_;
 };

@@ -10,13 +10,12 @@ namespace {
 
 constexpr std::int32_t kDockPID = 77;
 
-Json dockWindow(Rect bounds, std::optional<double> alpha = std::nullopt, int layer = 20,
-                std::int32_t pid = kDockPID) {
-    Json entry{{"kCGWindowOwnerPID", pid},
-               {"kCGWindowNumber", 5},
-               {"kCGWindowLayer", layer},
-               {"kCGWindowBounds",
-                {{"X", bounds.x}, {"Y", bounds.y}, {"Width", bounds.width}, {"Height", bounds.height}}}};
+Json dockWindow(Rect bounds, std::optional<double> alpha = std::nullopt, int layer = 20, std::int32_t pid = kDockPID) {
+    Json entry{
+        {"kCGWindowOwnerPID", pid},
+        {"kCGWindowNumber", 5},
+        {"kCGWindowLayer", layer},
+        {"kCGWindowBounds", {{"X", bounds.x}, {"Y", bounds.y}, {"Width", bounds.width}, {"Height", bounds.height}}}};
     if (alpha) entry["kCGWindowAlpha"] = *alpha;
     return entry;
 }
@@ -53,8 +52,13 @@ TEST_F(DockSamplerTest, WindowPathPublishesTheClippedShelf) {
 
     ASSERT_EQ(dock.items.size(), 1u);
     const Json& shelf = dock.items[0];
-    EXPECT_EQ(shelf, (Json{{"id", "dock:1"}, {"displayID", 1u}, {"side", "bottom"},
-                           {"x", 120.0}, {"y", 820.0}, {"width", 1200.0}, {"height", 80.0}}));
+    EXPECT_EQ(shelf, (Json{{"id", "dock:1"},
+                           {"displayID", 1u},
+                           {"side", "bottom"},
+                           {"x", 120.0},
+                           {"y", 820.0},
+                           {"width", 1200.0},
+                           {"height", 80.0}}));
     EXPECT_TRUE(shelf["displayID"].is_number_unsigned());
     EXPECT_TRUE(shelf["x"].is_number_float());
     EXPECT_EQ(dock.status, "ready");
@@ -108,6 +112,42 @@ TEST_F(DockSamplerTest, AccessibilityReadWhenNoWindowShows) {
     runtime.runUntilIdle();
     EXPECT_TRUE(dock.items.empty());
     EXPECT_EQ(dock.status, "hidden");
+}
+
+TEST(DockPlacementTest, FirstQualifyingDisplayInListOrder) {
+    const DockSampler::Display left{1, {0, 0, 1440, 900}};
+    const DockSampler::Display right{2, {1440, 0, 1440, 900}};
+    struct Case {
+        const char* name;
+        Rect rect;
+        std::vector<DockSampler::Display> displays;
+        std::optional<Json> record;
+    };
+    const auto record = [](const char* id, std::uint32_t display, const char* side, Rect r) {
+        return Json{{"id", id}, {"displayID", display}, {"side", side},      {"x", r.x},
+                    {"y", r.y}, {"width", r.width},     {"height", r.height}};
+    };
+    const Case cases[] = {
+        {"bottom across both, left first",
+         {1000, 830, 1200, 70},
+         {left, right},
+         record("dock:1", 1, "bottom", {1000, 830, 440, 70})},
+        {"bottom across both, right first",
+         {1000, 830, 1200, 70},
+         {right, left},
+         record("dock:2", 2, "bottom", {1440, 830, 760, 70})},
+        {"8-point sliver on the first display",
+         {1432, 150, 70, 600},
+         {left, right},
+         record("dock:2", 2, "left", {1440, 150, 62, 600})},
+        {"touching edge only", {1440, 150, 70, 600}, {left, right}, record("dock:2", 2, "left", {1440, 150, 70, 600})},
+        {"on no display", {3000, 830, 1200, 70}, {left, right}, std::nullopt},
+        {"no displays", {1000, 830, 1200, 70}, {}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DockSampler::placed(c.rect, c.displays), c.record);
+    }
 }
 
 TEST_F(DockSamplerTest, ItemsExpireWhenNothingRefreshesThem) {
