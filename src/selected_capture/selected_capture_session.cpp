@@ -4,8 +4,10 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/deployment.h"
 #include "selected_capture/selected_rect_metrics.h"
 #include "selected_capture/selected_region_crop.h"
+#include "selected_capture/selected_stream_configuration.h"
 
 namespace scene {
 namespace {
@@ -70,18 +72,268 @@ Json optionalJson(const std::optional<std::int64_t>& value) { return value ? Jso
 }  // namespace
 
 SelectedCaptureSession::SelectedCaptureSession(Platform& platform, Runtime& runtime)
-    : output(runtime.makeSerialQueue(kOutputQueueLabel)), platform_(platform), runtime_(runtime) {}
+    : output(runtime.makeSerialQueue(kOutputQueueLabel)),
+      platform_(platform),
+      runtime_(runtime),
+      hop_(std::make_shared<MainQueueHop>(runtime.mainQueue())) {}
+
+SelectedCaptureSession::~SelectedCaptureSession() {
+    // Nothing posted on the session's behalf runs from here on, and no thread
+    // is still posting.
+    hop_->close();
+
+    std::vector<StreamRef> streams;
+    const auto collect = [&streams](const StreamRef& candidate) {
+        if (candidate && std::find(streams.begin(), streams.end(), candidate) == streams.end())
+            streams.push_back(candidate);
+    };
+    collect(stream);
+    collect(suspendedStream);
+    collect(retiringStream);
+    for (const auto& retired : retiredStreams) collect(retired);
+    for (const auto& old : streams) old->stopCapture([](std::optional<PlatformError>) {});
+
+    if (installed) {
+        platform_.screenCapture().sharedPicker().removeObserver(*this);
+        for (const ObserverToken token : workspaceObservers) platform_.workspace().removeObserver(token);
+    }
+
+    // Joins whatever intake is running; later deliveries are dropped.
+    output.reset();
+}
+
+void SelectedCaptureSession::onMain(Task task) {
+    hop_->post([this, task = std::move(task)] {
+        task();
+        publishGate();
+    });
+}
+
+void SelectedCaptureSession::onMainAfter(double seconds, Task task) {
+    hop_->postAfter(seconds, [this, task = std::move(task)] {
+        task();
+        publishGate();
+    });
+}
+
+void SelectedCaptureSession::publishGate() {
+    const bool stamping = stream && !paused && !presenting && !displaySleeping && !sourceUnavailable;
+    const std::lock_guard<std::mutex> lock(deliveryLock);
+    gate_.primary = stream;
+    gate_.owned.clear();
+    for (const StreamRef* candidate : {&stream, &suspendedStream, &retiringStream})
+        if (*candidate) gate_.owned.push_back(*candidate);
+    gate_.owned.insert(gate_.owned.end(), retiredStreams.begin(), retiredStreams.end());
+    gate_.generation = generation;
+    gate_.stamping = stamping;
+}
+
+SelectedCaptureSession::StreamRef SelectedCaptureSession::ownedStream(const CaptureStream* candidate) const {
+    if (candidate == nullptr) return nullptr;
+    const std::lock_guard<std::mutex> lock(deliveryLock);
+    for (const auto& owned : gate_.owned)
+        if (owned.get() == candidate) return owned;
+    return nullptr;
+}
 
 void SelectedCaptureSession::select() {
-    // Built by the selected-capture issue.
+    const GatePublisher publish{*this};
+    if (presenting) return;
+    ContentSharingPicker& picker = platform_.screenCapture().sharedPicker();
+    if (!installed) {
+        picker.addObserver(*this);
+        Workspace& workspace = platform_.workspace();
+        // Neither the companion nor the agent service may be offered, nor this
+        // process, whose bundle is the companion's when it has none of its own.
+        std::string own(deployment::kCompanionBundleID);
+        if (const auto self = workspace.runningApplication(workspace.processIdentifier()))
+            if (self->bundleIdentifier) own = *self->bundleIdentifier;
+        PickerConfiguration configuration;
+        configuration.singleDisplayOnly = true;
+        configuration.allowsChangingSelectedContent = true;
+        for (const std::string_view id :
+             {deployment::kCompanionBundleID, deployment::kAgentServiceBundleID, std::string_view(own)}) {
+            auto& excluded = configuration.excludedBundleIDs;
+            if (std::find(excluded.begin(), excluded.end(), id) == excluded.end()) excluded.emplace_back(id);
+        }
+        picker.setConfiguration(configuration);
+        installed = true;
+
+        // Handlers run on the main queue; the hop's flag covers a notification
+        // already on its way while the session goes.
+        const auto handle = [this, hop = hop_](void (SelectedCaptureSession::*handler)()) {
+            return [this, hop, handler](const WorkspaceEvent&) {
+                if (!hop->isOpen()) return;
+                (this->*handler)();
+                publishGate();
+            };
+        };
+        for (const auto name : {WorkspaceNotification::screensDidSleep, WorkspaceNotification::willSleep})
+            workspaceObservers.push_back(workspace.addObserver(name, handle(&SelectedCaptureSession::sleepHandler)));
+        for (const auto name : {WorkspaceNotification::screensDidWake, WorkspaceNotification::didWake})
+            workspaceObservers.push_back(workspace.addObserver(name, handle(&SelectedCaptureSession::wakeHandler)));
+    }
+
+    presenting = true;
+    transition(std::string(selected_words::kSelecting));
+    picker.setActive(true);
+    // Presented for the stream we have, the user may change its content.
+    const StreamRef& presented = stream ? stream : suspendedStream ? suspendedStream : retiringStream;
+    if (presented) {
+        picker.presentForStream(*presented);
+    } else {
+        picker.presentForDisplayContent();
+    }
 }
 
-void SelectedCaptureSession::checkDisplay() {
-    // Built by the recovery issue.
+void SelectedCaptureSession::pickerDidUpdate(const ContentFilter& filter, CaptureStream* given) {
+    onMain([this, filter, streamGiven = given != nullptr, held = ownedStream(given)] {
+        pickerUpdated(filter, streamGiven, held);
+    });
 }
 
-void SelectedCaptureSession::scheduleRecovery() {
-    // Placeholder: the recovery issue schedules the two-second recovery tick here.
+void SelectedCaptureSession::pickerDidCancel(CaptureStream* given) {
+    onMain([this, streamGiven = given != nullptr, held = ownedStream(given)] { pickerCancelled(streamGiven, held); });
+}
+
+void SelectedCaptureSession::pickerStartDidFail(const PlatformError& error) {
+    onMain([this, error] { pickerFailed(error); });
+}
+
+void SelectedCaptureSession::pickerUpdated(const ContentFilter& filter, bool streamGiven, const StreamRef& given) {
+    if (!presenting && !streamGiven) return;
+    // A stream we no longer held when the answer came is not ours.
+    if (streamGiven && !(given && owns(given.get()))) return;
+    const std::string unsupported(selected_words::kUnsupportedSelection);
+    if (filter.style != ContentFilter::Style::display) {
+        stop(unsupported);
+        return;
+    }
+
+    WindowServer& windowServer = platform_.windowServer();
+    Workspace& workspace = platform_.workspace();
+    DisplayID display = 0;
+    if (workspace.systemVersion().atLeast(15, 2)) {
+        if (filter.includedDisplays.size() != 1) {
+            stop(unsupported);
+            return;
+        }
+        display = filter.includedDisplays.front();
+    } else {
+        // Older pickers name no display: find the one screen the filter covers.
+        // Mirrored displays share their bounds and cannot be told apart.
+        std::vector<DisplayID> matching;
+        for (const Screen& screen : workspace.screens())
+            if (screen.number && windowServer.displayBounds(*screen.number) == filter.contentRect)
+                matching.push_back(*screen.number);
+        if (matching.size() != 1) {
+            stop(unsupported);
+            return;
+        }
+        display = matching.front();
+    }
+    std::optional<std::string> uuid;
+    if (windowServer.displayIsActive(display)) uuid = windowServer.displayUUID(display);
+    if (!uuid) {
+        stop(unsupported);
+        return;
+    }
+
+    stop(std::string(selected_words::kStarting));
+    selectedDisplay = display;
+    selectedDisplayUUID = std::move(uuid);
+    bounds = windowServer.displayBounds(display);
+    selectedFilter = filter;
+    ++consents;
+    health.attempts = 0;
+    lastErrorCode.reset();
+    recoveryReason.reset();
+    displaySleeping = windowServer.displayIsAsleep(display);
+    startPrimary(filter);
+}
+
+void SelectedCaptureSession::pickerCancelled(bool streamGiven, const StreamRef& given) {
+    if (streamGiven && !(given && owns(given.get()))) return;
+    if (!presenting) return;
+    presenting = false;
+    if (stream) {
+        transition(std::string(selected_words::kStarting));
+    } else if (selectedFilter) {
+        transition(std::string(selected_words::kInterrupted));
+    } else {
+        transition(std::string(selected_words::kSelectionRequired));
+    }
+    scheduleRecovery();
+}
+
+void SelectedCaptureSession::pickerFailed(const PlatformError& error) {
+    if (!presenting) return;
+    presenting = false;
+    lastErrorCode = error.code;
+    transition(std::string(stream ? selected_words::kStarting : selected_words::kFailed));
+}
+
+void SelectedCaptureSession::startPrimary(ContentFilter filter) {
+    primaryStartedAt = runtime_.clock().uptime();
+    const StreamConfiguration configuration = selectedStreamConfiguration(bounds);
+    StreamRef created = platform_.screenCapture().createStream(filter, configuration, *this);
+    if (!created) {
+        // A service that hands out no stream has no error code to give either.
+        stop(std::string(selected_words::kFailed));
+        return;
+    }
+    ++streamCreations;
+    if (const auto error = created->addStreamOutput(*this, *output)) {
+        lastErrorCode = error->code;
+        stop(std::string(selected_words::kFailed));
+        return;
+    }
+    begin(std::move(created));
+}
+
+void SelectedCaptureSession::begin(StreamRef started) {
+    const double now = runtime_.clock().uptime();
+    primaryStartedAt = now;
+    health.begin(now);
+    stream = started;
+    suspendedStream.reset();
+    ++starts;
+    const std::uint64_t token = recoveryToken;
+    record(selected_words::kStartRequest);
+    // Frames may arrive before this step ends.
+    publishGate();
+    // Held weakly: a stream that keeps its completion must not keep itself.
+    started->startCapture(
+        [this, hop = hop_, weak = std::weak_ptr<CaptureStream>(started), token](std::optional<PlatformError> error) {
+            hop->post([this, weak, token, error = std::move(error)] {
+                startCompleted(weak.lock(), token, error);
+                publishGate();
+            });
+        });
+}
+
+void SelectedCaptureSession::startCompleted(const StreamRef& started, std::uint64_t token,
+                                            const std::optional<PlatformError>& error) {
+    if (!started || started != stream || token != recoveryToken) return;
+    ++startCompletions;
+    if (error) {
+        record(selected_words::kStartError);
+        fail(*error);
+    } else {
+        record(selected_words::kStartCompleted);
+    }
+}
+
+void SelectedCaptureSession::sleepHandler() {
+    displaySleeping = true;
+    retained.reset();
+    if (selectedFilter) transition(std::string(selected_words::kInterrupted));
+}
+
+void SelectedCaptureSession::wakeHandler() {
+    displaySleeping = false;
+    health.begin(runtime_.clock().uptime());
+    scheduleRecovery();
 }
 
 void SelectedCaptureSession::transition(const std::string& newState) {
@@ -118,6 +370,7 @@ bool SelectedCaptureSession::owns(const CaptureStream* candidate) const {
 }
 
 void SelectedCaptureSession::stop(std::string reason) {
+    const GatePublisher publish{*this};
     std::vector<std::shared_ptr<CaptureStream>> stopping;
     const auto collect = [&stopping](std::shared_ptr<CaptureStream> candidate) {
         if (candidate && std::find(stopping.begin(), stopping.end(), candidate) == stopping.end())
@@ -149,6 +402,7 @@ void SelectedCaptureSession::stop(std::string reason) {
 
 void SelectedCaptureSession::setPaused(bool newValue) {
     if (newValue == paused) return;
+    const GatePublisher publish{*this};
     paused = newValue;
     if (!selectedFilter) return;
     if (paused) retained.reset();
@@ -182,8 +436,7 @@ std::optional<SelectedCaptureSession::Frame> SelectedCaptureSession::current() c
     return current(runtime_.clock().uptime());
 }
 
-std::optional<std::pair<Image, double>> SelectedCaptureSession::crop(const Rect& region, int width,
-                                                                     int height) const {
+std::optional<std::pair<Image, double>> SelectedCaptureSession::crop(const Rect& region, int width, int height) const {
     const auto frame = current();
     if (!frame) return std::nullopt;
     auto image = selectedRegionCrop(frame->image, frame->bounds, region, width, height);

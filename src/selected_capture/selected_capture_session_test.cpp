@@ -1,93 +1,44 @@
 #include "selected_capture/selected_capture_session.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <functional>
 #include <limits>
 #include <map>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "platform/manual_runtime.h"
+#include "selected_capture/fake_capture_for_test.h"
 
 namespace scene {
 namespace {
 
-// Only the display queries are real; the session must not reach for anything
-// else of the window server while it has no stream of its own.
-class FakeWindowServer final : public WindowServer {
-public:
-    struct Display {
-        Rect bounds;
-        bool active = true;
-        std::optional<std::string> uuid;
-    };
-    std::map<DisplayID, Display> displays;
+using capture_fakes::FakeStream;
+using capture_fakes::FakeWindowServer;
 
-    Rect displayBounds(DisplayID id) override {
-        const auto it = displays.find(id);
-        return it == displays.end() ? Rect::null() : it->second.bounds;
-    }
-    bool displayIsActive(DisplayID id) override {
-        const auto it = displays.find(id);
-        return it != displays.end() && it->second.active;
-    }
-    std::optional<std::string> displayUUID(DisplayID id) override {
-        const auto it = displays.find(id);
-        return it == displays.end() ? std::nullopt : it->second.uuid;
-    }
-    bool displayIsAsleep(DisplayID) override { return false; }
+constexpr DisplayID kDisplay = capture_fakes::SessionHarness::kDisplay;
+const Rect kBounds = capture_fakes::SessionHarness::kBounds;
 
-    std::shared_ptr<const nlohmann::json> copyWindowList() override { std::abort(); }
-    int dockWindowLevel() override { std::abort(); }
-    std::optional<std::uint32_t> activeDisplayCount() override { std::abort(); }
-    std::optional<std::vector<DisplayID>> activeDisplayList(std::uint32_t) override { std::abort(); }
-    std::optional<nlohmann::json> sessionDictionary() override { std::abort(); }
-    bool leftButtonDown() override { std::abort(); }
-    std::uint64_t modifierFlags() override { std::abort(); }
-    std::uint32_t eventCounter(InputEventType) override { std::abort(); }
-    bool preflightScreenCaptureAccess() override { std::abort(); }
-};
-
-class FakePlatform final : public Platform {
-public:
-    FakeWindowServer server;
-    WindowServer& windowServer() override { return server; }
-    Workspace& workspace() override { std::abort(); }
-    Accessibility& accessibility() override { std::abort(); }
-    ScreenCapture& screenCapture() override { std::abort(); }
-};
-
-class FakeStream final : public CaptureStream {
-public:
-    std::optional<PlatformError> addStreamOutput(StreamOutput&, Queue&) override { return std::nullopt; }
-    void startCapture(CaptureCompletion) override {}
-    void stopCapture(CaptureCompletion completion) override {
-        ++stopRequests;
-        completion(std::nullopt);
-    }
-    int stopRequests = 0;
-};
-
-constexpr DisplayID kDisplay = 7;
-const Rect kBounds{0, 0, 1512, 982};
-
-class SelectedCaptureSessionTest : public ::testing::Test {
+class SelectedCaptureSessionTest : public ::testing::Test, protected capture_fakes::SessionHarness {
 protected:
     SelectedCaptureSessionTest() {
         runtime.setWallBase(1738314902.75 - runtime.now());  // 2025-01-31T09:15:02.75Z
-        session.onTransition = [this] { ++transitions; };
+    }
+
+    std::shared_ptr<FakeStream> makeStream() {
+        return std::make_shared<FakeStream>(displayFilter(), StreamConfiguration{}, fakeDelegate);
     }
 
     // A stream delivering fresh frames of display 7, as frame intake leaves it
     // (at a fifth of the display's size, to keep the tests quick).
     void makeReady(double frameAge = 0.1) {
         platform.server.displays[kDisplay] = {kBounds, true, "DISPLAY-7"};
-        session.selectedFilter = ContentFilter{ContentFilter::Style::display, kBounds, {kDisplay}};
+        session.selectedFilter = displayFilter();
         session.selectedDisplay = kDisplay;
         session.selectedDisplayUUID = "DISPLAY-7";
         session.bounds = kBounds;
-        session.stream = std::make_shared<FakeStream>();
+        session.stream = makeStream();
         session.state = "ready";
         const double observed = runtime.now() - frameAge;
         session.latest = SelectedCaptureSession::Frame{
@@ -96,10 +47,9 @@ protected:
         session.frames = 1;
     }
 
-    ManualRuntime runtime;
-    FakePlatform platform;
-    SelectedCaptureSession session{platform, runtime};
-    int transitions = 0;
+    struct : StreamDelegate {
+        void didStopWithError(CaptureStream&, const PlatformError&) override {}
+    } fakeDelegate;
 };
 
 TEST_F(SelectedCaptureSessionTest, MetricsAtInitialValues) {
@@ -204,7 +154,7 @@ TEST_F(SelectedCaptureSessionTest, EventLogKeepsTheNewest64) {
 TEST_F(SelectedCaptureSessionTest, StopEndsTheSelectionAndStopsEachStreamOnce) {
     makeReady();
     auto primary = std::static_pointer_cast<FakeStream>(session.stream);
-    auto retired = std::make_shared<FakeStream>();
+    auto retired = makeStream();
     session.suspendedStream = primary;  // the same stream in two roles is stopped once
     session.retiredStreams = {retired, retired};
     session.replacementPending = true;
@@ -244,6 +194,7 @@ TEST_F(SelectedCaptureSessionTest, PauseWithoutSelectionOnlyStoresTheFlag) {
 TEST_F(SelectedCaptureSessionTest, PauseAndResumeWithSelection) {
     makeReady();
     session.health = {1, 900.0, 900.0, 1};
+    transitions = 0;
 
     session.setPaused(true);
     session.setPaused(true);
@@ -320,6 +271,204 @@ TEST_F(SelectedCaptureSessionTest, CropCarriesTheFrameTime) {
     ASSERT_TRUE(crop);
     EXPECT_EQ(crop->first.width(), 200);
     EXPECT_EQ(crop->second, session.latest->observed);
+}
+
+class SelectedCaptureLifecycleTest : public ::testing::Test, protected capture_fakes::SessionHarness {};
+
+TEST_F(SelectedCaptureLifecycleTest, FirstSelectInstallsPickerAndObserversOnce) {
+    auto& picker = platform.capture.picker;
+    session.select();
+    EXPECT_EQ(session.state, "selecting");
+    EXPECT_TRUE(session.presenting);
+    EXPECT_TRUE(picker.active);
+    EXPECT_EQ(picker.presentedForDisplay, 1);
+    ASSERT_EQ(picker.observers.size(), 1u);
+    ASSERT_TRUE(picker.configuration);
+    EXPECT_TRUE(picker.configuration->singleDisplayOnly);
+    EXPECT_TRUE(picker.configuration->allowsChangingSelectedContent);
+    EXPECT_EQ(picker.configuration->excludedBundleIDs,
+              (std::vector<std::string>{"app.vantu.companion", "app.vantu.agent"}))
+        << "without a bundle of its own this process counts as the companion";
+    EXPECT_EQ(platform.workspaceFake.observers.size(), 4u);
+
+    session.select();
+    EXPECT_EQ(transitions, 1) << "select while the picker shows does nothing";
+    EXPECT_EQ(picker.presentedForDisplay, 1);
+
+    picker.cancel();
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.state, "selection-required");
+    platform.workspaceFake.ownBundleID = "app.vantu.sampler";
+    session.select();
+    EXPECT_EQ(picker.observers.size(), 1u);
+    EXPECT_EQ(platform.workspaceFake.observers.size(), 4u);
+    EXPECT_EQ(picker.configuration->excludedBundleIDs.size(), 2u) << "configured on the first call only";
+}
+
+TEST_F(SelectedCaptureLifecycleTest, ChoosingADisplayStartsAConfiguredStream) {
+    platform.server.displays[kDisplay].bounds = {0, 0, 3840, 2160};
+    choose(displayFilter(kDisplay, {0, 0, 3840, 2160}));
+
+    ASSERT_EQ(platform.capture.streams.size(), 1u);
+    FakeStream& stream = newest();
+    EXPECT_EQ(session.stream.get(), &stream);
+    EXPECT_EQ(stream.configuration.width, 3771);
+    EXPECT_EQ(stream.configuration.height, 2121);
+    EXPECT_EQ(stream.startRequests, 1);
+    EXPECT_EQ(session.state, "starting");
+    EXPECT_FALSE(session.presenting);
+    EXPECT_EQ(session.selectedDisplay, kDisplay);
+    EXPECT_EQ(session.selectedDisplayUUID, "DISPLAY-7");
+    EXPECT_EQ(session.bounds, (Rect{0, 0, 3840, 2160}));
+    EXPECT_EQ(session.consents, 1u);
+    EXPECT_EQ(session.starts, 1u);
+    EXPECT_EQ(session.streamCreations, 1u);
+    EXPECT_EQ(session.startCompletions, 1);
+    EXPECT_EQ(eventNames(), (std::vector<std::string>{"selecting", "starting", "start-request", "start-completed"}));
+
+    // Re-selecting through the picker presented for our stream replaces the
+    // whole selection.
+    session.health.attempts = 2;
+    session.select();
+    ASSERT_EQ(platform.capture.picker.presentedForStreams.size(), 1u);
+    EXPECT_EQ(platform.capture.picker.presentedForStreams[0], &stream);
+    platform.capture.picker.update(displayFilter(kDisplay, {0, 0, 3840, 2160}), &stream);
+    runtime.runUntilIdle();
+    EXPECT_EQ(stream.stopRequests, 1);
+    EXPECT_EQ(platform.capture.streams.size(), 2u);
+    EXPECT_EQ(session.consents, 2u);
+    EXPECT_EQ(session.health.attempts, 0);
+}
+
+TEST_F(SelectedCaptureLifecycleTest, SelectionsThatAreNotExactlyOneLiveDisplay) {
+    struct Case {
+        const char* name;
+        SystemVersion version;
+        ContentFilter filter;
+        std::function<void(capture_fakes::FakeCapturePlatform&)> setUp;
+        const char* state;
+    };
+    const Rect other{1512, 0, 1920, 1080};
+    const auto noChange = [](auto&) {};
+    const Case cases[] = {
+        {"a window",
+         {15, 2, 0},
+         {ContentFilter::Style::window, kBounds, {kDisplay}},
+         noChange,
+         "unsupported-selection"},
+        {"two displays",
+         {15, 2, 0},
+         {ContentFilter::Style::display, kBounds, {kDisplay, 8}},
+         noChange,
+         "unsupported-selection"},
+        {"display gone",
+         {15, 2, 0},
+         displayFilter(),
+         [](auto& p) { p.server.displays[kDisplay].active = false; },
+         "unsupported-selection"},
+        {"display without identity",
+         {15, 2, 0},
+         displayFilter(),
+         [](auto& p) { p.server.displays[kDisplay].uuid.reset(); },
+         "unsupported-selection"},
+        {"older picker, display found by its bounds",
+         {14, 6, 0},
+         {ContentFilter::Style::display, kBounds, {}},
+         [&](auto& p) {
+             p.server.displays[8] = {other, true, "DISPLAY-8"};
+             p.workspaceFake.screenList = {{8}, {std::nullopt}, {kDisplay}};
+         },
+         "starting"},
+        {"older picker, mirrored displays",
+         {14, 6, 0},
+         {ContentFilter::Style::display, kBounds, {}},
+         [](auto& p) {
+             p.server.displays[8] = {kBounds, true, "DISPLAY-8"};
+             p.workspaceFake.screenList = {{kDisplay}, {8}};
+         },
+         "unsupported-selection"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture_fakes::SessionHarness harness;
+        harness.platform.workspaceFake.version = c.version;
+        c.setUp(harness.platform);
+        harness.choose(c.filter);
+        EXPECT_EQ(harness.session.state, c.state);
+        EXPECT_EQ(harness.platform.capture.streams.size(), c.state == std::string("starting") ? 1u : 0u);
+        if (harness.session.stream) {
+            EXPECT_EQ(harness.session.selectedDisplay, kDisplay);
+        }
+    }
+}
+
+TEST_F(SelectedCaptureLifecycleTest, PickerCancelAndStartFailure) {
+    auto& picker = platform.capture.picker;
+    session.select();
+    picker.failStart({"SCStreamErrorDomain", -3802});
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.state, "failed") << "no stream to fall back on";
+    EXPECT_EQ(session.lastErrorCode, -3802);
+
+    choose();
+    FakeStream& stream = newest();
+    session.select();
+    picker.cancel(&stream);
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.state, "starting") << "back to the running stream";
+    EXPECT_EQ(session.stream.get(), &stream);
+
+    session.select();
+    struct : StreamDelegate {
+        void didStopWithError(CaptureStream&, const PlatformError&) override {}
+    } nobody;
+    FakeStream stranger(displayFilter(), {}, nobody);
+    picker.cancel(&stranger);
+    picker.update(displayFilter(), &stranger);
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.state, "selecting") << "answers about a stream that is not ours are ignored";
+    picker.failStart({"SCStreamErrorDomain", -3801});
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.state, "starting");
+    EXPECT_EQ(session.stream.get(), &stream);
+}
+
+TEST_F(SelectedCaptureLifecycleTest, LateStartCompletionOfAnEndedSelectionChangesNothing) {
+    platform.capture.startAnswer = FakeStream::Answer::never;
+    choose();
+    FakeStream& stream = newest();
+    session.stop();
+    const auto events = session.events.size();
+    stream.pendingStart(std::nullopt);
+    runtime.runUntilIdle();
+    EXPECT_EQ(session.startCompletions, 0);
+    EXPECT_EQ(session.events.size(), events);
+    EXPECT_EQ(session.state, "stopped");
+}
+
+TEST(SelectedCaptureSessionLifetimeTest, DestroyedSessionLeavesNothingBehind) {
+    ManualRuntime runtime;
+    capture_fakes::FakeCapturePlatform platform{runtime};
+    platform.server.displays[7] = {{0, 0, 1512, 982}, true, "DISPLAY-7"};
+    platform.capture.stopAnswer = FakeStream::Answer::never;
+    std::shared_ptr<capture_fakes::FakeStream> stream;
+    {
+        SelectedCaptureSession session{platform, runtime};
+        session.select();
+        runtime.runUntilIdle();
+        platform.capture.picker.update(capture_fakes::SessionHarness::displayFilter());
+        runtime.runUntilIdle();
+        stream = platform.capture.streams.back();
+        // A frame on its way, a picker answer and a stream error in flight.
+        stream->deliver(capture_fakes::sampleBuffer(0, platform.capture.hostTimeNow()));
+        platform.capture.picker.cancel();
+        stream->stopWithError({"SCStreamErrorDomain", -3815});
+    }
+    EXPECT_EQ(stream->stopRequests, 1);
+    EXPECT_TRUE(platform.capture.picker.observers.empty());
+    EXPECT_TRUE(platform.workspaceFake.observers.empty());
+    runtime.advance(10);  // nothing left runs against the dead session
+    EXPECT_EQ(runtime.pendingTaskCount(), 0u);
 }
 
 }  // namespace

@@ -45,4 +45,24 @@ inline constexpr long kDeclinedCode = -3801;
 inline constexpr long kConnectionInvalidCode = -3805;
 inline constexpr long kConnectionInterruptedCode = -3804;
 
+// Keys of a sample buffer's frame-info attachments.
+inline constexpr std::string_view kFrameStatusKey = "SCStreamFrameInfoStatus";
+inline constexpr std::string_view kFrameContentRectKey = "SCStreamFrameInfoContentRect";
+inline constexpr std::string_view kFrameScreenRectKey = "SCStreamFrameInfoScreenRect";
+inline constexpr std::string_view kFrameScaleFactorKey = "SCStreamFrameInfoScaleFactor";
+inline constexpr std::string_view kFrameContentScaleKey = "SCStreamFrameInfoContentScale";
+
+// Frame statuses that carry pixels (complete, started) and the one that says
+// nothing changed; every other status means no pixels can be shown.
+inline constexpr int kFrameComplete = 0;
+inline constexpr int kFrameIdle = 1;
+inline constexpr int kFrameStarted = 4;
+
+// Login-session dictionary keys.
+inline constexpr std::string_view kScreenIsLockedKey = "CGSSessionScreenIsLocked";
+inline constexpr std::string_view kOnConsoleKey = "kCGSSessionOnConsoleKey";
+
+// The colour space the stream is asked to deliver in.
+inline constexpr std::string_view kSRGBColorSpaceName = "kCGColorSpaceSRGB";
+
 }  // namespace scene::selected_words
