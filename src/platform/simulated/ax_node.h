@@ -51,6 +51,17 @@ public:
 AXNodePtr findAXNode(const AXNodePtr& root, std::string_view id);
 // The first node of the tree, depth first in child order, marked `focused`.
 AXNodePtr findFocusedAXNode(const AXNodePtr& root);
+// The node's frame in global points. `window` is the bounds of the window
+// whose tree holds it, none for application-level elements, whose frames are
+// global already. Other frames are relative to the window's origin, so they
+// follow a moved window; the window's own element (`windowElement`, the
+// tree's root) without a frame covers the window.
+std::optional<Rect> axGlobalFrame(const AXNode& node, const std::optional<Rect>& window, bool windowElement);
+// The deepest element of a window's tree at a global point: the root when no
+// descendant is under it. Later children lie on top of earlier ones and are
+// tried first. An element without a frame has no area of its own but does not
+// clip its children; one with a frame clips them.
+AXNodePtr axNodeAt(const AXNodePtr& root, const Rect& window, Point point);
 // The root of the tree `node` belongs to, for identity comparison with the
 // trees the model holds. Ask under the desktop lock: the model's trees (and so
 // their inner nodes) only go away under it. A tree that is gone yields its

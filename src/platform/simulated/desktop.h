@@ -23,6 +23,9 @@ namespace scene::simulated {
 class Desktop : public std::enable_shared_from_this<Desktop> {
 public:
     using Handler = std::function<void(const WorkspaceEvent&)>;
+    // `focused`: what has the focus as of the change; none when the
+    // application has nothing focused.
+    using AccessibilityHandler = std::function<void(const AccessibilityNotice&, const AXNodePtr& focused)>;
 
     Desktop(DesktopModel model, Runtime& runtime);
 
@@ -40,6 +43,19 @@ public:
 
     ObserverToken addObserver(WorkspaceNotification name, Handler handler);
     void removeObserver(ObserverToken token);
+    // Focus changes, on the main queue, for the accessibility service to hand
+    // to its observers.
+    ObserverToken addAccessibilityObserver(AccessibilityHandler handler);
+    void removeAccessibilityObserver(ObserverToken token);
+
+    // How the capture service hears of the timeline's `stream` and
+    // `stream-error` actions: called on the thread that applied the action,
+    // after the lock is released. One listener; an empty one removes it.
+    struct CaptureListener {
+        std::function<void()> streamSettingsChanged;
+        std::function<void(const PlatformError&)> streamError;
+    };
+    void setCaptureListener(CaptureListener listener);
 
 private:
     struct Observer {
@@ -48,8 +64,11 @@ private:
     };
 
     void deliver(DesktopEffects effects);
+    // Focus notices go out before the other effects, each with its element.
+    void deliverFocus(const std::vector<AccessibilityNotice>& notices, std::vector<AXNodePtr> focused);
     // On the main queue. Observers removed before the task runs are not called.
     void notify(const WorkspaceEvent& event);
+    void notifyAccessibility(const AccessibilityNotice& notice, const AXNodePtr& focused);
 
     mutable std::mutex mutex_;
     DesktopModel model_;
@@ -59,7 +78,11 @@ private:
 
     std::mutex observersMutex_;
     std::map<ObserverToken, Observer> observers_;
+    std::map<ObserverToken, AccessibilityHandler> accessibilityObservers_;
     ObserverToken nextToken_ = 1;
+
+    std::mutex captureMutex_;
+    CaptureListener captureListener_;
 };
 
 }  // namespace scene::simulated

@@ -21,6 +21,7 @@ struct DesktopEffects {
     std::vector<WorkspaceEvent> workspaceEvents;
     std::vector<AccessibilityNotice> accessibilityNotices;
     std::vector<PlatformError> streamErrors;  // the primary stream stops with these
+    bool streamSettingsChanged = false;       // running streams take the new settings
 };
 
 }  // namespace scene::simulated
