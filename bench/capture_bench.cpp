@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/jpeg_encoder.h"
+#include "selected_capture/selected_frame_image.h"
 #include "selected_capture/selected_region_crop.h"
 
 namespace {
@@ -26,6 +27,19 @@ scene::Image frame(int width, int height) {
     }
     return scene::Image(width, height, static_cast<std::size_t>(width) * 4, std::move(bytes));
 }
+
+// Intake's copy of a delivered frame at the largest size the session asks for.
+void copyFrame(benchmark::State& state) {
+    const scene::Image source = frame(3771, 2121);
+    scene::PixelBuffer buffer;
+    buffer.width = source.width();
+    buffer.height = source.height();
+    buffer.bytesPerRow = source.stride();
+    buffer.bytes = std::make_shared<const std::vector<std::uint8_t>>(
+        source.row(0), source.row(0) + source.stride() * static_cast<std::size_t>(source.height()));
+    for (auto _ : state) benchmark::DoNotOptimize(scene::selectedFrameImage(buffer));
+}
+BENCHMARK(copyFrame)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 void cropAndScaleWindow(benchmark::State& state) {
     const scene::Image image = frame(1440, 900);

@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "platform/json_object.h"
 #include "platform/json_read.h"
 
 namespace scene {
@@ -37,13 +38,13 @@ DockSampler::DockSampler(Platform& platform, Runtime& runtime)
       runtime_(runtime) {}
 
 Json DockSampler::dictionary(const Rect& rect, std::uint32_t display, const std::string& side) {
-    return Json{{"id", kIdPrefix + std::to_string(display)},
-                {"displayID", display},
-                {"side", side},
-                {"x", rect.minX()},
-                {"y", rect.minY()},
-                {"width", rect.absWidth()},
-                {"height", rect.absHeight()}};
+    return sortedObject({{"displayID", display},
+                         {"height", rect.absHeight()},
+                         {"id", kIdPrefix + std::to_string(display)},
+                         {"side", side},
+                         {"width", rect.absWidth()},
+                         {"x", rect.minX()},
+                         {"y", rect.minY()}});
 }
 
 std::optional<Json> DockSampler::placed(const Rect& rect, const std::vector<Display>& displays) {

@@ -82,7 +82,9 @@ const Json& SceneSampler::composeSnapshot(PassValues& pass) {
         snapshot["captureConsentID"] = session.consents;
         const auto display = session.displayID();
         snapshot["captureSelectedDisplay"] = display ? Json(*display) : Json(nullptr);
-        captureMetrics.update(session.metrics());
+        // Moved in, not copied: the event log alone can hold 64 records.
+        Json metrics = session.metrics();
+        for (auto it = metrics.begin(); it != metrics.end(); ++it) captureMetrics[it.key()] = std::move(it.value());
     } else {
         snapshot["captureSession"] = kUnsupportedOS;
         snapshot["captureConsentID"] = std::uint64_t{0};

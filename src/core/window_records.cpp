@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/system_windows.h"
+#include "platform/json_object.h"
 #include "platform/json_read.h"
 
 namespace scene {
@@ -82,20 +83,16 @@ WindowRecords buildWindowRecords(const Json& windowList, const WindowRecordFilte
             filter.isInputMethodOwner(*pid))
             systemUI = kInputMethodCandidateTag;
 
-        // Keys go in in sorted order with end hints: a pass builds up to 1024 of
-        // these, and the hinted inserts skip every comparison.
-        Json record = Json::object();
+        Json record = sortedObject({{"alpha", alpha},
+                                    {"height", height},
+                                    {"id", std::to_string(*pid) + ":" + std::to_string(*number)},
+                                    {"layer", *layer},
+                                    {"pid", *pid}});
+        if (systemUI != nullptr) record["systemUI"] = systemUI;
         auto& fields = record.get_ref<Json::object_t&>();
-        const auto put = [&fields](const char* key, Json value) { fields.emplace_hint(fields.end(), key, std::move(value)); };
-        put("alpha", alpha);
-        put("height", height);
-        put("id", std::to_string(*pid) + ":" + std::to_string(*number));
-        put("layer", *layer);
-        put("pid", *pid);
-        if (systemUI != nullptr) put("systemUI", systemUI);
-        put("width", width);
-        put("x", bounds->x);
-        put("y", bounds->y);
+        fields.emplace_hint(fields.end(), "width", width);
+        fields.emplace_hint(fields.end(), "x", bounds->x);
+        fields.emplace_hint(fields.end(), "y", bounds->y);
         result.records.push_back(std::move(record));
     }
     return result;

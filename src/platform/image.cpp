@@ -48,54 +48,68 @@ std::optional<Image> Image::cropped(int x, int y, int width, int height) const {
     return crop;
 }
 
+namespace {
+
+// Source span [begin, end) of output index `index`, in integer arithmetic:
+// floating-point scale factors can land a hair below a boundary and drop the
+// last source row or column.
+std::pair<int, int> sourceSpan(int index, int source, int target) {
+    const int begin = static_cast<int>(static_cast<std::int64_t>(index) * source / target);
+    const int end = static_cast<int>(static_cast<std::int64_t>(index + 1) * source / target);
+    return {begin, std::max(begin + 1, end)};
+}
+
+// Box filter in two steps: the source rows of one output row are summed per
+// byte first, then each output pixel sums its columns. Every source byte is
+// touched once. `Sum` must hold 255 times the rows of one span.
+template <typename Sum>
+void boxFilter(const Image& image, int width, int height, std::uint8_t* out) {
+    std::vector<std::pair<int, int>> columns(static_cast<std::size_t>(width));
+    for (int ox = 0; ox < width; ++ox) columns[ox] = sourceSpan(ox, image.width(), width);
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width()) * 4;
+    std::vector<Sum> rowSums(rowBytes);
+    for (int oy = 0; oy < height; ++oy) {
+        const auto [y0, y1] = sourceSpan(oy, image.height(), height);
+        const std::uint8_t* first = image.row(y0);
+        for (std::size_t i = 0; i < rowBytes; ++i) rowSums[i] = first[i];
+        for (int y = y0 + 1; y < y1; ++y) {
+            const std::uint8_t* p = image.row(y);
+            for (std::size_t i = 0; i < rowBytes; ++i) rowSums[i] = static_cast<Sum>(rowSums[i] + p[i]);
+        }
+        const auto rows = static_cast<unsigned>(y1 - y0);
+        std::uint8_t* o = out + static_cast<std::size_t>(oy) * width * 4;
+        unsigned count = 0;
+        float reciprocal = 0;
+        for (int ox = 0; ox < width; ++ox, o += 4) {
+            const auto [x0, x1] = columns[ox];
+            std::uint32_t sum[4] = {0, 0, 0, 0};
+            for (int x = x0; x < x1; ++x) {
+                const Sum* q = rowSums.data() + static_cast<std::size_t>(x) * 4;
+                for (int c = 0; c < 4; ++c) sum[c] += q[c];
+            }
+            // The mean, rounded; the reciprocal only changes where the spans do.
+            // A mean is at most 255, so the rounded value always fits a byte.
+            if (const unsigned pixels = rows * static_cast<unsigned>(x1 - x0); pixels != count) {
+                count = pixels;
+                reciprocal = 1.0f / static_cast<float>(count);
+            }
+            for (int c = 0; c < 4; ++c)
+                o[c] = static_cast<std::uint8_t>(static_cast<float>(sum[c]) * reciprocal + 0.5f);
+        }
+    }
+}
+
+}  // namespace
+
 std::optional<Image> Image::scaled(int width, int height) const {
     if (empty() || width <= 0 || height <= 0) return std::nullopt;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * height * 4);
-    // Source spans in integer arithmetic: floating-point scale factors can land
-    // a hair below a boundary and drop the last source row or column.
-    const auto span = [](int index, int source, int target) {
-        const int begin = static_cast<int>(static_cast<std::int64_t>(index) * source / target);
-        const int end = static_cast<int>(static_cast<std::int64_t>(index + 1) * source / target);
-        return std::pair{begin, std::max(begin + 1, end)};
-    };
-    std::vector<std::pair<int, int>> columns(static_cast<std::size_t>(width));
-    for (int ox = 0; ox < width; ++ox) columns[ox] = span(ox, width_, width);
-
-    // Box filter in two steps: the rows of one output row are summed per
-    // source column first, then each output pixel sums its columns. Every
-    // source byte is touched once.
-    const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
-    std::vector<std::uint32_t> rowSums(rowBytes);
-    for (int oy = 0; oy < height; ++oy) {
-        const auto [y0, y1] = span(oy, height_, height);
-        std::fill(rowSums.begin(), rowSums.end(), 0u);
-        for (int y = y0; y < y1; ++y) {
-            const std::uint8_t* p = row(y);
-            for (std::size_t i = 0; i < rowBytes; ++i) rowSums[i] += p[i];
-        }
-        const auto rows = static_cast<unsigned>(y1 - y0);
-        std::uint8_t* o = out.data() + static_cast<std::size_t>(oy) * width * 4;
-        unsigned count = 0;
-        std::uint64_t reciprocal = 0;
-        for (int ox = 0; ox < width; ++ox, o += 4) {
-            const auto [x0, x1] = columns[ox];
-            unsigned sum[4] = {0, 0, 0, 0};
-            for (int x = x0; x < x1; ++x) {
-                const std::uint32_t* q = rowSums.data() + static_cast<std::size_t>(x) * 4;
-                sum[0] += q[0];
-                sum[1] += q[1];
-                sum[2] += q[2];
-                sum[3] += q[3];
-            }
-            // Rounded division by the pixel count as a fixed-point multiply; the
-            // count only changes where the column spans do.
-            if (const unsigned pixels = rows * static_cast<unsigned>(x1 - x0); pixels != count) {
-                count = pixels;
-                reciprocal = (std::uint64_t{1} << 32) / count;
-            }
-            for (int c = 0; c < 4; ++c)
-                o[c] = static_cast<std::uint8_t>(std::min<std::uint64_t>(255, (sum[c] * reciprocal + (1u << 31)) >> 32));
-        }
+    // Narrow sums are half the memory traffic; they hold up to 257 rows a span.
+    const int rowsPerSpan = (height_ + height - 1) / height;
+    if (rowsPerSpan <= 257) {
+        boxFilter<std::uint16_t>(*this, width, height, out.data());
+    } else {
+        boxFilter<std::uint32_t>(*this, width, height, out.data());
     }
     return Image(width, height, static_cast<std::size_t>(width) * 4, std::move(out));
 }

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdexcept>
 #include <utility>
@@ -31,6 +33,12 @@ void closeFd(int& fd) {
 
 std::string samplerPath() { return SCENE_SAMPLER_BINARY; }
 std::string sceneFile(const std::string& name) { return std::string(SCENE_SAMPLER_TEST_SCENES) + "/" + name; }
+
+std::string writeTempFile(const std::string& name, const std::string& text) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path) << text;
+    return path;
+}
 
 ChildProcess::ChildProcess(const Options& options) {
     int in[2], out[2], err[2], report[2], release[2];

@@ -62,5 +62,7 @@ private:
 // Path of the built binary and of the test scenes, from the build.
 std::string samplerPath();
 std::string sceneFile(const std::string& name);
+// Writes `text` to a file of that name in the test's temporary directory.
+std::string writeTempFile(const std::string& name, const std::string& text);
 
 }  // namespace scene::testing

@@ -23,12 +23,7 @@ constexpr const char* kDesktop = R"({
   "windows": [{"pid": 100, "number": 7, "bounds": [100, 100, 600, 400], "titleBar": 28}]
 })";
 
-// A scene file in the test's temporary directory.
-std::string writeScene(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + name;
-    std::ofstream(path) << text;
-    return path;
-}
+std::string writeScene(const std::string& name, const std::string& text) { return writeTempFile(name, text); }
 
 ChildProcess start(std::vector<std::string> arguments, const std::string& scene = kDesktop) {
     arguments.insert(arguments.begin(), {"--scene", writeScene("desktop.json", scene)});
