@@ -15,7 +15,9 @@ constexpr const char* kSessionInactive = "session-inactive";
 }  // namespace
 
 void SceneSampler::dispatchControls(const PassValues& pass) {
-    const bool trusted = platform_.accessibility().isProcessTrusted();
+    // Asked only when a walk could need it.
+    const bool trusted =
+        (state.controlsEnabled || state.inputsEnabled) && platform_.accessibility().isProcessTrusted();
     if (state.controlsEnabled) {
         if (!trusted) {
             state.controls.clear();

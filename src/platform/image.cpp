@@ -1,6 +1,10 @@
 #include "platform/image.h"
 
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <utility>
 
 namespace scene {
@@ -59,15 +63,49 @@ std::pair<int, int> sourceSpan(int index, int source, int target) {
     return {begin, std::max(begin + 1, end)};
 }
 
-// Box filter in two steps: the source rows of one output row are summed per
-// byte first, then each output pixel sums its columns. Every source byte is
-// touched once. `Sum` must hold 255 times the rows of one span.
+// One output pixel: the four channel sums of its span (a difference of running
+// sums) times the reciprocal of its pixel count, rounded. A mean is at most
+// 255, so the rounded value always fits a byte.
+#if defined(__SSE2__)
+inline void storeVectorMean(const std::uint32_t* begin, const std::uint32_t* end, float reciprocal,
+                            std::uint8_t* out) {
+    const __m128i sums = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end)),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin)));
+    const __m128 means = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sums), _mm_set1_ps(reciprocal)), _mm_set1_ps(0.5f));
+    const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(means), _mm_setzero_si128());
+    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, _mm_setzero_si128()));
+    std::memcpy(out, &bytes, 4);
+}
+#endif
+
+// The vector path converts the sums as signed 32-bit numbers, so it takes
+// spans of fewer than 2^31 / 255 pixels; larger ones go the scalar way.
+constexpr unsigned kMaxVectorPixels = 8'000'000;
+
+inline void storeMean(const std::uint32_t* begin, const std::uint32_t* end, unsigned count, float reciprocal,
+                      std::uint8_t* out) {
+#if defined(__SSE2__)
+    if (count <= kMaxVectorPixels) {
+        storeVectorMean(begin, end, reciprocal, out);
+        return;
+    }
+#endif
+    for (int c = 0; c < 4; ++c)
+        out[c] = static_cast<std::uint8_t>(static_cast<float>(end[c] - begin[c]) * reciprocal + 0.5f);
+}
+
+// Box filter. For each output row, the source rows of its span are summed per
+// byte, then turned into running sums along the row, so that every output
+// pixel is one difference of two running sums: no loop whose length changes
+// from pixel to pixel. Every source byte is touched once. `Sum` must hold 255
+// times the rows of one span.
 template <typename Sum>
 void boxFilter(const Image& image, int width, int height, std::uint8_t* out) {
     std::vector<std::pair<int, int>> columns(static_cast<std::size_t>(width));
     for (int ox = 0; ox < width; ++ox) columns[ox] = sourceSpan(ox, image.width(), width);
     const std::size_t rowBytes = static_cast<std::size_t>(image.width()) * 4;
     std::vector<Sum> rowSums(rowBytes);
+    std::vector<std::uint32_t> running(rowBytes + 4);  // running[4 * x + c]: bytes c of columns before x
     for (int oy = 0; oy < height; ++oy) {
         const auto [y0, y1] = sourceSpan(oy, image.height(), height);
         const std::uint8_t* first = image.row(y0);
@@ -76,25 +114,22 @@ void boxFilter(const Image& image, int width, int height, std::uint8_t* out) {
             const std::uint8_t* p = image.row(y);
             for (std::size_t i = 0; i < rowBytes; ++i) rowSums[i] = static_cast<Sum>(rowSums[i] + p[i]);
         }
+        for (std::size_t i = 0; i < rowBytes; ++i) running[i + 4] = running[i] + rowSums[i];
+
         const auto rows = static_cast<unsigned>(y1 - y0);
         std::uint8_t* o = out + static_cast<std::size_t>(oy) * width * 4;
         unsigned count = 0;
         float reciprocal = 0;
         for (int ox = 0; ox < width; ++ox, o += 4) {
             const auto [x0, x1] = columns[ox];
-            std::uint32_t sum[4] = {0, 0, 0, 0};
-            for (int x = x0; x < x1; ++x) {
-                const Sum* q = rowSums.data() + static_cast<std::size_t>(x) * 4;
-                for (int c = 0; c < 4; ++c) sum[c] += q[c];
-            }
-            // The mean, rounded; the reciprocal only changes where the spans do.
-            // A mean is at most 255, so the rounded value always fits a byte.
+            const std::uint32_t* begin = running.data() + static_cast<std::size_t>(x0) * 4;
+            const std::uint32_t* end = running.data() + static_cast<std::size_t>(x1) * 4;
+            // The reciprocal only changes where the spans do.
             if (const unsigned pixels = rows * static_cast<unsigned>(x1 - x0); pixels != count) {
                 count = pixels;
                 reciprocal = 1.0f / static_cast<float>(count);
             }
-            for (int c = 0; c < 4; ++c)
-                o[c] = static_cast<std::uint8_t>(static_cast<float>(sum[c]) * reciprocal + 0.5f);
+            storeMean(begin, end, count, reciprocal, o);
         }
     }
 }

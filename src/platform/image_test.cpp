@@ -117,3 +117,20 @@ TEST(ImageTest, ScalingAveragesTheSourceArea) {
 
 }  // namespace
 }  // namespace scene
+
+namespace scene {
+namespace {
+
+// Whole-image means, through both the vector path and, past 8,000,000 pixels a
+// span, the scalar one; a colour that is uniform must come out unchanged.
+TEST(ImageScaling, LargeSpansKeepTheMean) {
+    for (const int side : {1000, 3000}) {
+        const Image image = Image::filled(side, side, 0xffc86432);
+        const auto one = image.scaled(1, 1);
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->pixel(0, 0), 0xffc86432u) << side;
+    }
+}
+
+}  // namespace
+}  // namespace scene

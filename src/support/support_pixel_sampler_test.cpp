@@ -130,7 +130,7 @@ TEST_F(SupportPixelSamplerTest, OneShotSampleOnlySettlesTheStatus) {
         int generation;
     };
     const Case cases[] = {
-        {"macOS 13", once, {13, 6, 0}, "unsupported-os", 1},
+        {"system 13.6", once, {13, 6, 0}, "unsupported-os", 1},
         {"14.0 in one-shot mode", once, {14, 0, 0}, "capture-disabled", 1},
         {"capture granted", live, {14, 4, 0}, "starting", 0},
     };
