@@ -7,6 +7,7 @@
 
 #include "core/scene_sampler.h"
 #include "platform/manual_runtime.h"
+#include "platform/simulated/demo_scene.h"
 #include "platform/simulated/scene_loader.h"
 #include "platform/simulated/simulated_platform.h"
 
@@ -56,6 +57,20 @@ void samplingPass(benchmark::State& state) {
     }
     state.counters["lineBytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
+
+// The built-in demo desktop: what the process does thirty times a second.
+void demoPass(benchmark::State& state) {
+    scene::ManualRuntime runtime;
+    auto loaded = scene::simulated::loadScene(scene::simulated::demoSceneText(), "demo.json", runtime,
+                                              {4242, [] { return 1; }});
+    scene::SceneSampler sampler({"scene-sampler"}, {}, *loaded.platform, runtime);
+    sampler.sample();
+    for (auto _ : state) {
+        sampler.sample();
+        benchmark::DoNotOptimize(runtime.streams().takeLines());
+    }
+}
+BENCHMARK(demoPass)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 BENCHMARK(samplingPass)->Arg(40)->Arg(1024)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
