@@ -94,10 +94,13 @@ void SceneSampler::dispatchSupports(const PassValues& pass) {
     if (capture.selectedAvailable) {
         if (!selectedCaptureSupported_) return;
         const auto frame = session.current();
+        // Both sides are lvalues, so the records are passed, not copied.
+        const Records noWindows;
+        const Records& windows = pass.spaceTransitioning ? noWindows : pass.records;
         selectedSupports.sample(frame ? std::optional<Image>(frame->image) : std::nullopt,
                                 frame ? frame->bounds : Rect{}, frame ? frame->displayID : 0,
                                 frame ? frame->observed : 0, frame ? frame->sequence : 0,
-                                pass.spaceTransitioning ? Records{} : pass.records, dockSampler.items,
+                                windows, dockSampler.items,
                                 pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records),
                                 state.anchorID);
         return;

@@ -65,7 +65,14 @@ void SceneSampler::sample() {
     dispatchVisual(pass);
     dispatchSupports(pass);
 
-    writeLine(composeSnapshot(pass).dump(-1, ' ', false, Json::error_handler_t::replace));
+    // Serialised into a buffer that keeps its capacity between passes: a line
+    // of a thousand windows grows past the allocator's mapping threshold, and
+    // a fresh string each pass would map and fault in new pages every time.
+    line_.clear();
+    nlohmann::detail::serializer<Json> serializer(nlohmann::detail::output_adapter<char>(line_), ' ',
+                                                  Json::error_handler_t::replace);
+    serializer.dump(composeSnapshot(pass), false, false, 0);
+    writeLine(line_);
 }
 
 void SceneSampler::refreshProcesses() {

@@ -145,6 +145,7 @@ private:
     CommandBuffer commandBuffer_;
     std::unique_ptr<RepeatingTimer> timer_;
     Json snapshot_ = Json::object();
+    std::string line_;  // the serialised snapshot, reused pass after pass
 };
 
 }  // namespace scene

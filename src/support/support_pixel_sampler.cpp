@@ -21,7 +21,7 @@ constexpr const char* kUnsupportedOS = "unsupported-os";
 // window sits still; anything under this counts as the same place.
 constexpr double kOwnerTolerance = 0.75;
 
-void collectOwners(const Records& records, std::map<std::string, Rect>& owners) {
+void collectOwners(const Records& records, std::unordered_map<std::string, Rect>& owners) {
     for (const Json& record : records) {
         const auto id = json_read::string(record, kIdKey);
         const auto rect = supportRect(record);
@@ -74,7 +74,9 @@ bool SupportPixelSampler::ownerMatches(const Json& record) const {
 }
 
 void SupportPixelSampler::updateOwners(const Records& windows, const Records& docks) {
-    std::map<std::string, Rect> updated;
+    // Every pass rebuilds this from up to 1024 windows: hashed, not ordered.
+    std::unordered_map<std::string, Rect> updated;
+    updated.reserve(windows.size() + docks.size());
     collectOwners(windows, updated);
     collectOwners(docks, updated);
     owners = std::move(updated);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,7 +34,7 @@ public:
     int grayPixels = 0;
     int grayRegions = 0;
     int candidateCount = 0;
-    std::map<std::string, Rect> owners;  // record id -> bounds in the latest pass
+    std::unordered_map<std::string, Rect> owners;  // record id -> bounds in the latest pass
     const double lifetime;               // seconds a published record stays fresh
 
     // Starts over: drops what was published and zeroes the analysis counters.
