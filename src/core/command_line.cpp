@@ -1,7 +1,8 @@
 #include "core/command_line.h"
 
-#include <algorithm>
 #include <limits>
+
+#include "core/decimal.h"
 
 namespace scene {
 namespace {
@@ -16,22 +17,12 @@ constexpr std::string_view kScene = "--scene";
 }  // namespace
 
 std::optional<std::int32_t> parseInt32(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    std::int64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        return std::nullopt;
-    return static_cast<std::int32_t>(value);
+    const auto decimal = parseDecimal(text);
+    if (!decimal) return std::nullopt;
+    const std::uint64_t limit = std::uint64_t{std::numeric_limits<std::int32_t>::max()} + (decimal->negative ? 1 : 0);
+    if (decimal->magnitude > limit) return std::nullopt;
+    const auto magnitude = static_cast<std::int64_t>(decimal->magnitude);
+    return static_cast<std::int32_t>(decimal->negative ? -magnitude : magnitude);
 }
 
 CommandLine parseCommandLine(const Arguments& arguments) {
@@ -47,11 +38,6 @@ CommandLine parseCommandLine(const Arguments& arguments) {
         line.controls |= argument == kControls;
     }
     return line;
-}
-
-bool hasArgument(const Arguments& arguments, std::string_view argument) {
-    return std::find(arguments.begin() + std::min<std::size_t>(1, arguments.size()), arguments.end(), argument) !=
-           arguments.end();
 }
 
 }  // namespace scene

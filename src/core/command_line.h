@@ -27,6 +27,4 @@ std::optional<std::int32_t> parseInt32(std::string_view text);
 // simulated desktop and is never taken as a process id.
 CommandLine parseCommandLine(const Arguments& arguments);
 
-bool hasArgument(const Arguments& arguments, std::string_view argument);
-
 }  // namespace scene

@@ -3,6 +3,7 @@
 
 #include <limits>
 
+#include "core/decimal.h"
 #include "core/scene_sampler.h"
 
 namespace scene {
@@ -10,27 +11,15 @@ namespace scene {
 namespace commands {
 
 std::optional<std::int32_t> passRate(std::string_view argument) {
-    bool negative = false;
-    std::string_view digits = argument;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
-    }
-    if (digits.empty()) return std::nullopt;
     // A 64-bit integer, like the rest of the protocol's numbers: anything that
     // overflows it does not parse.
-    const std::uint64_t limit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
-    std::uint64_t magnitude = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (magnitude > (limit - digit) / 10) return std::nullopt;
-        magnitude = magnitude * 10 + digit;
-    }
-    if (negative) return kMinimumRate;
-    if (magnitude < 34) return kMinimumRate;
-    if (magnitude >= static_cast<std::uint64_t>(kMaximumRate)) return kMaximumRate;
-    return static_cast<std::int32_t>(magnitude);
+    const auto decimal = parseDecimal(argument);
+    if (!decimal) return std::nullopt;
+    const std::uint64_t limit = std::uint64_t{std::numeric_limits<std::int64_t>::max()} + (decimal->negative ? 1 : 0);
+    if (decimal->magnitude > limit) return std::nullopt;
+    if (decimal->negative || decimal->magnitude < 34) return kMinimumRate;
+    if (decimal->magnitude >= static_cast<std::uint64_t>(kMaximumRate)) return kMaximumRate;
+    return static_cast<std::int32_t>(decimal->magnitude);
 }
 
 }  // namespace commands

@@ -1,6 +1,7 @@
 // The "capture-snapshot" request: a JPEG still of the selected display, newer
 // than the frame current when it was asked for.
 #include "core/base64.h"
+#include "core/decimal.h"
 #include "core/jpeg_encoder.h"
 #include "core/scene_sampler.h"
 
@@ -19,18 +20,8 @@ constexpr const char* kSelectionUnavailable = "selection-unavailable";
 // An unsigned 64-bit decimal, "+" allowed; "-" followed only by zeros is zero.
 bool isRequestID(const std::string& text) {
     if (text.empty() || text.size() > kMaxRequestIDLength) return false;
-    std::string_view digits = text;
-    const bool negative = digits.front() == '-';
-    if (digits.front() == '+' || negative) digits.remove_prefix(1);
-    if (digits.empty()) return false;
-    std::uint64_t value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return false;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return false;
-        value = value * 10 + digit;
-    }
-    return !negative || value == 0;
+    const auto decimal = parseDecimal(text);
+    return decimal && (!decimal->negative || decimal->magnitude == 0);
 }
 
 std::string errorReply(const std::string& requestID, const char* error) {
