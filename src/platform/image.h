@@ -50,4 +50,9 @@ struct GrayBuffer {
     std::uint8_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
 
+// The image as 8-bit luminance (Rec. 601) at its own size, top row first.
+// Pixels are premultiplied, so transparent areas come out black, as if drawn
+// over black.
+GrayBuffer grayPixels(const Image& image);
+
 }  // namespace scene
