@@ -21,7 +21,7 @@ constexpr const char* kUnsupportedOS = "unsupported-os";
 // window sits still; anything under this counts as the same place.
 constexpr double kOwnerTolerance = 0.75;
 
-void collectOwners(const Records& records, std::unordered_map<std::string, Rect>& owners) {
+void collectOwners(const Records& records, SupportOwners& owners) {
     for (const Json& record : records) {
         const auto id = json_read::string(record, kIdKey);
         const auto rect = supportRect(record);
@@ -30,6 +30,15 @@ void collectOwners(const Records& records, std::unordered_map<std::string, Rect>
 }
 
 }  // namespace
+
+SupportOwners supportOwners(const Records& windows, const Records& docks) {
+    // Every pass rebuilds this from up to 1024 windows: hashed, not ordered.
+    SupportOwners owners;
+    owners.reserve(windows.size() + docks.size());
+    collectOwners(windows, owners);
+    collectOwners(docks, owners);
+    return owners;
+}
 
 SupportPixelSampler::SupportPixelSampler(const Clock& clock, double lifetime) : lifetime(lifetime), clock_(clock) {}
 
@@ -74,12 +83,11 @@ bool SupportPixelSampler::ownerMatches(const Json& record) const {
 }
 
 void SupportPixelSampler::updateOwners(const Records& windows, const Records& docks) {
-    // Every pass rebuilds this from up to 1024 windows: hashed, not ordered.
-    std::unordered_map<std::string, Rect> updated;
-    updated.reserve(windows.size() + docks.size());
-    collectOwners(windows, updated);
-    collectOwners(docks, updated);
-    owners = std::move(updated);
+    updateOwners(supportOwners(windows, docks));
+}
+
+void SupportPixelSampler::updateOwners(SupportOwners current) {
+    owners = std::move(current);
     std::erase_if(latest, [this](const Json& record) { return !ownerMatches(record); });
 }
 

@@ -1,20 +1,25 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <unordered_map>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
-#include "platform/rect.h"
 #include "platform/records.h"
+#include "platform/rect.h"
 #include "platform/runtime.h"
 #include "platform/workspace.h"
 
 namespace scene {
 
 class NativeCaptureAccess;
+
+using SupportOwners = std::unordered_map<std::string, Rect>;
+
+// Record id -> bounds of the window records followed by the Dock records that
+// have both: a shelf and a window sharing an id resolve to the shelf.
+SupportOwners supportOwners(const Records& windows, const Records& docks);
 
 // Published support records and the owner bounds they are checked against:
 // records age out after `lifetime` and are withdrawn as soon as the window or
@@ -34,8 +39,8 @@ public:
     int grayPixels = 0;
     int grayRegions = 0;
     int candidateCount = 0;
-    std::unordered_map<std::string, Rect> owners;  // record id -> bounds in the latest pass
-    const double lifetime;               // seconds a published record stays fresh
+    SupportOwners owners;   // record id -> bounds in the latest pass
+    const double lifetime;  // seconds a published record stays fresh
 
     // Starts over: drops what was published and zeroes the analysis counters.
     // Timings and owners survive, they describe the last work and the last pass.
@@ -47,9 +52,10 @@ public:
 
     bool ownerMatches(const Json& record) const;
 
-    // Window records first, then Dock records: a shelf and a window sharing an
-    // id resolve to the shelf.
+    // Takes the owners of the latest pass and withdraws the records whose owner
+    // is gone or has moved.
     void updateOwners(const Records& windows, const Records& docks);
+    void updateOwners(SupportOwners current);
 
     // The one-shot pass's call. Capture is never granted there, so this only
     // settles the status word; the scene arguments are accepted for the caller's

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/rect.h"
 #include "platform/records.h"
+#include "platform/rect.h"
 
 namespace scene {
 
@@ -13,15 +13,15 @@ namespace scene {
 // Dock shelf), before pixels have confirmed it. `from` <= `to` run along the
 // segment, `fixed` lies across it; global points.
 struct SupportProposal {
-    std::string owner;  // the owner record's "id"
-    Rect rect;          // the owner's bounds when proposed
-    std::string side;   // "top" and "bottom" are horizontal, anything else vertical
+    std::string owner{};  // the owner record's "id"
+    Rect rect{};          // the owner's bounds when proposed
+    std::string side{};   // "top" and "bottom" are horizontal, anything else vertical
     double from = 0;
     double to = 0;
     double fixed = 0;
     // The source edge's id, for proposals read off visual edges. It widens the
     // line search to `tolerance` and stands in for the coordinates in the key.
-    std::optional<std::string> identity;
+    std::optional<std::string> identity{};
     double tolerance = 2.0;
 
     bool horizontal() const;
