@@ -1,18 +1,19 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/image.h"
-#include "platform/rect.h"
 #include "platform/records.h"
+#include "platform/rect.h"
 #include "platform/runtime.h"
+#include "selected_support/selected_support_analysis.h"
 #include "support/support_pixel_sampler.h"
+#include "support/support_proposal.h"
 #include "support/support_run.h"
 
 namespace scene {
@@ -47,7 +48,7 @@ public:
     int dockRuns = 0;
     // History key -> owner-relative runs of the last analysed frame and when
     // that frame was observed.
-    std::map<std::string, std::pair<std::vector<SupportRun>, double>> previous;
+    SupportHistory previous;
 
     void reset(const std::string& status);
     // Fresh contours clipped to the current display; short remnants are left out.
@@ -57,7 +58,16 @@ public:
                 const std::optional<std::string>& anchor);
 
 private:
+    // Moves the published contours along with their owners, then withdraws
+    // those whose owner is gone or no longer where it was.
+    void followOwners(const Records& windows, const Records& docks);
+    void analyse(SelectedFrame frame, std::vector<SupportProposal> proposals,
+                 std::unordered_set<std::string> dockOwners, int startedGeneration);
+    void publish(int startedGeneration, double observed, SelectedSupportAnalysis analysis, double milliseconds);
+
     Runtime& runtime_;
+    // Lets results posted back to the main queue notice that the sampler went.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace scene
