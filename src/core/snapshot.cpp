@@ -92,7 +92,10 @@ const Json& SceneSampler::composeSnapshot(PassValues& pass) {
     }
     snapshot["capturePauseReason"] = capture.circuit.reason.value_or("");
 
-    snapshot["supportProofs"] = capture.available() ? selectedSupports.fresh() : Records{};
+    // One look at the store serves both the proofs and their count.
+    Records proofs = selectedSupports.fresh();
+    const auto proofCount = static_cast<std::int64_t>(proofs.size());
+    snapshot["supportProofs"] = capture.available() ? std::move(proofs) : Records{};
     snapshot["supportVerification"] = capture.selectedAvailable ? selectedSupports.status : supportSampler.status;
 
     Json& supportMetrics = snapshot["supportMetrics"];
@@ -106,7 +109,7 @@ const Json& SceneSampler::composeSnapshot(PassValues& pass) {
     supportMetrics["selectedContourRegions"] = selectedSupports.grayRegions;
     supportMetrics["selectedContourCandidates"] = selectedSupports.candidateCount;
     supportMetrics["selectedContourOwners"] = selectedSupports.pairedOwners;
-    supportMetrics["selectedContourProofs"] = static_cast<std::int64_t>(selectedSupports.fresh().size());
+    supportMetrics["selectedContourProofs"] = proofCount;
     supportMetrics["selectedRawRuns"] = selectedSupports.rawRuns;
     supportMetrics["selectedDockRawRuns"] = selectedSupports.dockRuns;
     supportMetrics["selectedDockTargets"] = static_cast<std::int64_t>(dockSampler.items.size());
