@@ -158,11 +158,9 @@ constexpr std::uint16_t kBlueWeight = 29;
 
 }  // namespace
 
-GrayBuffer grayPixels(const Image& image) {
-    GrayBuffer gray;
-    if (image.empty()) return gray;
-    const int width = image.width();
-    const int height = image.height();
+void grayPixels(const Image& image, GrayBuffer& gray) {
+    const int width = image.empty() ? 0 : image.width();
+    const int height = image.empty() ? 0 : image.height();
     gray.width = width;
     gray.height = height;
     gray.pixels.resize(static_cast<std::size_t>(width) * height);
@@ -177,6 +175,11 @@ GrayBuffer grayPixels(const Image& image) {
             target[x] = static_cast<std::uint8_t>(luma >> 8);
         }
     }
+}
+
+GrayBuffer grayPixels(const Image& image) {
+    GrayBuffer gray;
+    grayPixels(image, gray);
     return gray;
 }
 

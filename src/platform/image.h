@@ -54,5 +54,8 @@ struct GrayBuffer {
 // Pixels are premultiplied, so transparent areas come out black, as if drawn
 // over black.
 GrayBuffer grayPixels(const Image& image);
+// The same into `gray`, keeping its storage: converting many crops one after
+// another then reuses memory that is already mapped and in cache.
+void grayPixels(const Image& image, GrayBuffer& gray);
 
 }  // namespace scene

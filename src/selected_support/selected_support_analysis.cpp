@@ -69,7 +69,7 @@ std::vector<std::vector<SupportRun>> frameRuns(const SelectedFrame& frame,
     GrayBuffer gray;
     for (const ComposedSupportTile& tile : tiles) {
         analysis.grayPixels += tile.image.width() * tile.image.height();
-        gray = grayPixels(tile.image);
+        grayPixels(tile.image, gray);
         if (gray.pixels.empty()) continue;
         const SupportPixelGrid grid{frame.bounds, frame.image.width(), frame.image.height(), tile.pixelOrigin};
         for (const int index : tile.indices) {

@@ -98,7 +98,7 @@ protected:
     Image render(const Rect& drawn) const {
         simulated::FrameScene scene;
         scene.display = display;
-        scene.windows.push_back({.bounds = drawn, .panels = {}});
+        scene.windows.push_back({.bounds = drawn});
         const int width = static_cast<int>(display.width * kScale);
         const int height = static_cast<int>(display.height * kScale);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width) * height * 4);

@@ -15,11 +15,11 @@ namespace scene::simulated {
 
 // A window as a capture frame shows it: its box and what is painted inside.
 struct FrameWindow {
-    Rect bounds;  // global points
+    Rect bounds{};  // global points
     Color fill = kDefaultWindowFill;
     Color border = kDefaultWindowBorder;
     double titleBar = 0;
-    std::vector<Panel> panels;
+    std::vector<Panel> panels{};
 };
 
 // What one display shows, taken from the model under the desktop's lock so that
