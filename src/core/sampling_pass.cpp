@@ -36,13 +36,7 @@ void SceneSampler::sample() {
     dockSampler.sample(state.dockPIDs, *windowList);
 
     PassValues pass;
-    const std::vector<Rect> displays = activeDisplayRects(platform_.windowServer());
-    WindowRecords built = buildWindowRecords(
-        *windowList, WindowRecordFilter{state.excludedPIDs, state.annotationPIDs, state.companionPIDs, state.dockPIDs,
-                                        state.notificationCenterPIDs, ownPID_, displays,
-                                        [this](std::int32_t pid) { return isInputMethodOwner(pid); }});
-    pass.records = std::move(built.records);
-    pass.notificationBackdropsIgnored = built.notificationBackdropsIgnored;
+    takeWindowRecords(windowList, pass);
     pass.now = runtime_.clock().uptime();
 
     updateFrontApplication();
@@ -65,17 +59,30 @@ void SceneSampler::sample() {
     dispatchVisual(pass);
     dispatchSupports(pass);
 
-    // Serialised into a buffer that keeps its capacity between passes: a line
-    // of a thousand windows grows past the allocator's mapping threshold, and
-    // a fresh string each pass would map and fault in new pages every time.
-    line_.clear();
-    nlohmann::detail::serializer<Json> serializer(nlohmann::detail::output_adapter<char>(line_), ' ',
-                                                  Json::error_handler_t::replace);
-    serializer.dump(composeSnapshot(pass), false, false, 0);
-    writeLine(line_);
+    writeLine(snapshotText_.serialise(composeSnapshot(pass)));
+}
+
+void SceneSampler::takeWindowRecords(const std::shared_ptr<const Json>& windowList, PassValues& pass) {
+    std::vector<Rect> displays = activeDisplayRects(platform_.windowServer());
+    if (recordsSource_ && recordsSource_->windowList == windowList && recordsSource_->displays == displays) {
+        // The snapshot holds this pass's records already; the pass borrows
+        // them and composition hands them back.
+        pass.records = std::move(snapshot_["windows"].get_ref<Json::array_t&>());
+        pass.notificationBackdropsIgnored = recordsSource_->notificationBackdropsIgnored;
+        return;
+    }
+    WindowRecords built = buildWindowRecords(
+        *windowList, WindowRecordFilter{state.excludedPIDs, state.annotationPIDs, state.companionPIDs, state.dockPIDs,
+                                        state.notificationCenterPIDs, ownPID_, displays,
+                                        [this](std::int32_t pid) { return isInputMethodOwner(pid); }});
+    pass.records = std::move(built.records);
+    pass.notificationBackdropsIgnored = built.notificationBackdropsIgnored;
+    recordsSource_ = RecordsSource{windowList, std::move(displays), built.notificationBackdropsIgnored};
 }
 
 void SceneSampler::refreshProcesses() {
+    // The records depend on these processes.
+    recordsSource_.reset();
     Workspace& workspace = platform_.workspace();
     state.dockPIDs = processesOf(workspace, kDockBundleID);
     state.notificationCenterPIDs = processesOf(workspace, kNotificationCenterBundleID);

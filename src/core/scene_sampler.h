@@ -13,6 +13,7 @@
 #include "accessibility/dock_sampler.h"
 #include "capture_access/native_capture_access.h"
 #include "core/command_buffer.h"
+#include "core/snapshot_text.h"
 #include "platform/platform.h"
 #include "platform/process_environment.h"
 #include "platform/records.h"
@@ -131,6 +132,7 @@ private:
                            const std::string& status);
     void inputsCompleted(const std::string& key, Records items);
     bool isInputMethodOwner(std::int32_t pid);
+    void takeWindowRecords(const std::shared_ptr<const Json>& windowList, PassValues& pass);
     const Json& composeSnapshot(PassValues& pass);
 
     void removeFocusObserver();
@@ -145,7 +147,20 @@ private:
     CommandBuffer commandBuffer_;
     std::unique_ptr<RepeatingTimer> timer_;
     Json snapshot_ = Json::object();
-    std::string line_;  // the serialised snapshot, reused pass after pass
+    // What the window records now in the snapshot were built from. A pass that
+    // finds the same list, the same displays and the same processes borrows
+    // those records instead of building them again; most passes do, since the
+    // window server hands out a new list only when a window changes.
+    struct RecordsSource {
+        std::shared_ptr<const Json> windowList;  // held, so that its address cannot come round again
+        std::vector<Rect> displays;
+        int notificationBackdropsIgnored = 0;
+    };
+    std::optional<RecordsSource> recordsSource_;
+    // The line and the text of the snapshot's parts, reused pass after pass: a
+    // line of a thousand windows grows past the allocator's mapping threshold,
+    // and a fresh string each pass would map and fault in new pages every time.
+    SnapshotText snapshotText_;
 };
 
 }  // namespace scene

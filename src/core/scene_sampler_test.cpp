@@ -264,6 +264,28 @@ TEST_F(SceneSamplerTest, ProcessSetsRefreshEveryHundredAndFiftyPasses) {
     EXPECT_EQ(sampler->state.dockPIDs, (std::set<std::int32_t>{50, 51, 52}));
 }
 
+// Passes over an unchanged window list reuse the records; a change of the
+// processes behind them must still show, though the list stays the same.
+TEST_F(SceneSamplerTest, RecordsOfAnUnchangedListFollowTheProcesses) {
+    const auto windowIds = [](const Json& snapshot) {
+        std::vector<std::string> ids;
+        for (const Json& window : snapshot["windows"]) ids.push_back(window["id"]);
+        return ids;
+    };
+    load();
+    sampler->sample();
+    apply({{"do", "launch"}, {"pid", 200}, {"bundleId", "app.vantu.companion"}});
+    sampler->sample();
+    const auto list = platform->windowServer().copyWindowList();
+    for (int pass = 3; pass <= 150; ++pass) sampler->sample();
+    const std::vector<std::string> shown{"100:7", "200:9", "50:2"};
+    for (const Json& snapshot : snapshots()) EXPECT_EQ(windowIds(snapshot), shown);
+
+    sampler->sample();  // the 151st pass reads the processes again
+    EXPECT_EQ(platform->windowServer().copyWindowList(), list) << "the list itself did not change";
+    EXPECT_EQ(windowIds(lastSnapshot()), (std::vector<std::string>{"100:7", "50:2"}));
+}
+
 TEST_F(SceneSamplerTest, TransitionWindowsOnlyGrow) {
     load();
     sampler->invalidateScene(true, 0.4);

@@ -450,6 +450,12 @@ std::string SelectedCaptureSession::displayState() const {
 }
 
 Json SelectedCaptureSession::metrics() const {
+    Json metrics = Json::object();
+    writeMetrics(metrics);
+    return metrics;
+}
+
+void SelectedCaptureSession::writeMetrics(Json& metrics) const {
     std::uint64_t raw = 0;
     std::uint64_t ageRejected = 0;
     Json bufferStatuses = Json::object();
@@ -469,7 +475,6 @@ Json SelectedCaptureSession::metrics() const {
     const std::optional<Rect> filterRect =
         selectedFilter ? std::optional<Rect>(selectedFilter->contentRect) : std::nullopt;
 
-    Json metrics = Json::object();
     metrics[kFramesKey] = frames;
     metrics[kStartsKey] = starts;
     metrics[kConsentsKey] = consents;
@@ -492,7 +497,11 @@ Json SelectedCaptureSession::metrics() const {
     metrics[kAgeRejectedBuffersKey] = ageRejected;
     metrics[kBufferStatusesKey] = std::move(bufferStatuses);
     metrics[kRecoveryReasonKey] = recoveryReason ? Json(*recoveryReason) : Json(nullptr);
-    metrics[kEventsKey] = Json(events);
+    // Up to 64 records of nine entries: copied only when the log has moved on
+    // since `into` last received it. Recorded events never change, so equal
+    // means the same events.
+    Json& eventLog = metrics[kEventsKey];
+    if (!eventLog.is_array() || eventLog.get_ref<const Json::array_t&>() != events) eventLog = Json(events);
     metrics[kSourceUnavailableKey] = sourceUnavailable;
     metrics[kSelectedDisplayKey] = selectedDisplay ? Json(*selectedDisplay) : Json(nullptr);
     metrics[kSelectedWidthKey] = bounds.absWidth();
@@ -504,7 +513,6 @@ Json SelectedCaptureSession::metrics() const {
     metrics[kFrameContentScaleKey] = frameContentScale;
     metrics[kFrameCopyFailuresKey] = frameCopyFailures;
     metrics[kErrorCodeKey] = optionalJson(lastErrorCode);
-    return metrics;
 }
 
 }  // namespace scene

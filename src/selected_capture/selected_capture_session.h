@@ -75,6 +75,9 @@ public:
     // `state`, except that a "ready" stream without a usable frame reads "stale".
     std::string displayState() const;
     Json metrics() const;
+    // The same entries written into `into`, an object that may hold them from
+    // an earlier call: its nodes are reused rather than built anew each pass.
+    void writeMetrics(Json& into) const;
     std::optional<std::uint32_t> displayID() const { return selectedDisplay; }
 
     std::string state{selected_words::kSelectionRequired};

@@ -110,9 +110,10 @@ void SelectedSupportSampler::sample(const std::optional<Image>& image, const Rec
                                     const Records& windows, const Records& docks, const Records& visuals,
                                     const std::optional<std::string>& anchor) {
     const double now = runtime_.clock().uptime();
-    followOwners(windows, docks);
-
     const bool usable = image.has_value() && now >= observed && now - observed < kFrameLifetime;
+    // Without a frame, an analysis in flight or anything published, nothing
+    // reads the owners before the next pass that needs them builds them anew.
+    if (usable || busy || !storage.latest.empty()) followOwners(windows, docks);
     if (!usable) {
         if (status != kCapturePaused || !storage.latest.empty()) reset(kCapturePaused);
         return;
