@@ -19,6 +19,10 @@ public:
         // (awaitOrphaned), so the sampler loses its parent; the test adopts it
         // as subreaper.
         bool orphan = false;
+        // With `orphan`: the intermediate's pid goes last on the command line,
+        // as a companion passes its own, so the lost parent is also an
+        // excluded process.
+        bool parentPidArgument = false;
     };
 
     explicit ChildProcess(const Options& options);
@@ -34,6 +38,9 @@ public:
     std::optional<std::string> readLine(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Every line that arrives within `duration`.
     std::vector<std::string> readLinesFor(std::chrono::milliseconds duration);
+    // Reads until every writer of standard output has closed it: true at end of
+    // output, false when `timeout` passes first. What was read stays readable.
+    bool awaitOutputEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // All remaining output until the process closes it.
     std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     std::string readError(std::chrono::milliseconds timeout = std::chrono::seconds(5));
