@@ -3,6 +3,7 @@
 // desktops of 40 and 1024 windows.
 #include <benchmark/benchmark.h>
 
+#include <memory>
 #include <string>
 
 #include "core/scene_sampler.h"
@@ -38,21 +39,34 @@ std::string desktopWithWindows(int count) {
         .dump();
 }
 
-void samplingPass(benchmark::State& state) {
+// A continuous run on a desktop of `windows` windows: capture hooks installed,
+// the timer armed but never due, one pass made so that later ones are steady.
+struct RunningSampler {
+    explicit RunningSampler(int windows)
+        : loaded(scene::simulated::loadScene(desktopWithWindows(windows), "bench.json", runtime,
+                                             {4242, [] { return 1; }})) {
+        if (!loaded.platform) return;
+        sampler = std::make_unique<scene::SceneSampler>(scene::Arguments{"scene-sampler"}, scene::Environment{},
+                                                        *loaded.platform, runtime);
+        sampler->start();
+        sampler->sample();
+    }
+
     scene::ManualRuntime runtime;
-    auto loaded = scene::simulated::loadScene(desktopWithWindows(static_cast<int>(state.range(0))), "bench.json",
-                                              runtime, {4242, [] { return 1; }});
-    if (!loaded.platform) {
-        state.SkipWithError(loaded.error.c_str());
+    scene::simulated::LoadResult loaded;
+    std::unique_ptr<scene::SceneSampler> sampler;
+};
+
+void samplingPass(benchmark::State& state) {
+    RunningSampler running(static_cast<int>(state.range(0)));
+    if (!running.sampler) {
+        state.SkipWithError(running.loaded.error.c_str());
         return;
     }
-    scene::SceneSampler sampler({"scene-sampler"}, {}, *loaded.platform, runtime);
-    sampler.start();  // a continuous run: capture hooks installed, timer armed but never due
-    sampler.sample();
     std::size_t bytes = 0;
     for (auto _ : state) {
-        sampler.sample();
-        auto lines = runtime.streams().takeLines();
+        running.sampler->sample();
+        auto lines = running.runtime.streams().takeLines();
         bytes += lines.front().size();
         benchmark::DoNotOptimize(lines);
     }
@@ -62,35 +76,30 @@ void samplingPass(benchmark::State& state) {
 // The same, with one window dragged a point between passes: the window list
 // is new every pass, so the records are built and their text written anew.
 void samplingPassWhileDragging(benchmark::State& state) {
-    scene::ManualRuntime runtime;
-    auto loaded = scene::simulated::loadScene(desktopWithWindows(static_cast<int>(state.range(0))), "bench.json",
-                                              runtime, {4242, [] { return 1; }});
-    if (!loaded.platform) {
-        state.SkipWithError(loaded.error.c_str());
+    RunningSampler running(static_cast<int>(state.range(0)));
+    if (!running.sampler) {
+        state.SkipWithError(running.loaded.error.c_str());
         return;
     }
-    scene::SceneSampler sampler({"scene-sampler"}, {}, *loaded.platform, runtime);
-    sampler.start();
-    sampler.sample();
     int x = 0;
     for (auto _ : state) {
         state.PauseTiming();
         x = (x + 1) % 200;
-        loaded.platform->apply(Json{{"do", "move-window"}, {"window", "100:1000"}, {"to", {x, 40}}});
+        running.loaded.platform->apply(Json{{"do", "move-window"}, {"window", "100:1000"}, {"to", {x, 40}}});
         // The simulated window server makes its new list on first request;
         // that is the platform's work, not the pass's.
-        loaded.platform->windowServer().copyWindowList();
+        running.loaded.platform->windowServer().copyWindowList();
         state.ResumeTiming();
-        sampler.sample();
-        benchmark::DoNotOptimize(runtime.streams().takeLines());
+        running.sampler->sample();
+        benchmark::DoNotOptimize(running.runtime.streams().takeLines());
     }
 }
 
 // The built-in demo desktop: what the process does thirty times a second.
 void demoPass(benchmark::State& state) {
     scene::ManualRuntime runtime;
-    auto loaded = scene::simulated::loadScene(scene::simulated::demoSceneText(), "demo.json", runtime,
-                                              {4242, [] { return 1; }});
+    auto loaded =
+        scene::simulated::loadScene(scene::simulated::demoSceneText(), "demo.json", runtime, {4242, [] { return 1; }});
     scene::SceneSampler sampler({"scene-sampler"}, {}, *loaded.platform, runtime);
     sampler.start();
     sampler.sample();

@@ -64,7 +64,10 @@ void SceneSampler::sample() {
 
 void SceneSampler::takeWindowRecords(const std::shared_ptr<const Json>& windowList, PassValues& pass) {
     std::vector<Rect> displays = activeDisplayRects(platform_.windowServer());
-    if (recordsSource_ && recordsSource_->windowList == windowList && recordsSource_->displays == displays) {
+    const auto sameList = [&](const std::weak_ptr<const Json>& seen) {
+        return !seen.owner_before(windowList) && !windowList.owner_before(seen);
+    };
+    if (recordsSource_ && sameList(recordsSource_->windowList) && recordsSource_->displays == displays) {
         // The snapshot holds this pass's records already; the pass borrows
         // them and composition hands them back.
         pass.records = std::move(snapshot_["windows"].get_ref<Json::array_t&>());

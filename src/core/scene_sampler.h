@@ -152,7 +152,10 @@ private:
     // those records instead of building them again; most passes do, since the
     // window server hands out a new list only when a window changes.
     struct RecordsSource {
-        std::shared_ptr<const Json> windowList;  // held, so that its address cannot come round again
+        // Watched, not held: an old list is freed when the window server lets
+        // go of it, while its control block stays, so another list cannot
+        // come to stand at the same place.
+        std::weak_ptr<const Json> windowList;
         std::vector<Rect> displays;
         int notificationBackdropsIgnored = 0;
     };
