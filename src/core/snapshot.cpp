@@ -7,6 +7,7 @@
 #include "core/item_positioning.h"
 #include "core/scene_sampler.h"
 #include "core/snapshot_text.h"
+#include "platform/json_object.h"
 #include "platform/json_read.h"
 
 namespace scene {
@@ -69,95 +70,95 @@ const Json& SceneSampler::composeSnapshot(PassValues& pass) {
     const double now = pass.now;
 
     Json& snapshot = snapshot_;
-    Json& context = snapshot["context"];
-    context["revision"] = state.revision;
-    context["spaceRevision"] = state.spaceRevision;
-    context["frontPID"] = state.frontPID;
-    context["focusedWindowId"] = state.focusedID ? Json(*state.focusedID) : Json(nullptr);
-    context["transitioning"] = pass.transitioning;
-    context["spaceTransitioning"] = pass.spaceTransitioning;
-    context["pendingSupportOwners"] = topSampler.pendingOwners;
-    context["leftButtonDown"] = windowServer.leftButtonDown();
+    Json& context = memberSlot(snapshot, "context");
+    memberSlot(context, "revision") = state.revision;
+    memberSlot(context, "spaceRevision") = state.spaceRevision;
+    memberSlot(context, "frontPID") = state.frontPID;
+    memberSlot(context, "focusedWindowId") = state.focusedID ? Json(*state.focusedID) : Json(nullptr);
+    memberSlot(context, "transitioning") = pass.transitioning;
+    memberSlot(context, "spaceTransitioning") = pass.spaceTransitioning;
+    memberSlot(context, "pendingSupportOwners") = topSampler.pendingOwners;
+    memberSlot(context, "leftButtonDown") = windowServer.leftButtonDown();
 
     const std::string revision = inputRevision(windowServer);
     const std::uint64_t modifierFlags = windowServer.modifierFlags();
 
-    putString(snapshot["status"], kReadyStatus);
-    snapshot["notificationBackdropsIgnored"] = pass.notificationBackdropsIgnored;
-    snapshot["sessionSafe"] = pass.sessionSafe;
-    putString(snapshot["inputRevision"], revision);
-    snapshot["commandKey"] = (modifierFlags & kCommandFlag) != 0;
-    snapshot["controls"] = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
-    snapshot["inputs"] = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
-    putString(snapshot["accessibility"], state.controlsStatus);
-    putRecords(snapshot["docks"], dockSampler.items);
-    putString(snapshot["dockStatus"], dockSampler.status);
-    putString(snapshot["captureAccess"], capture.status());
-    putString(snapshot["captureMode"], capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode);
+    putString(memberSlot(snapshot, "status"), kReadyStatus);
+    memberSlot(snapshot, "notificationBackdropsIgnored") = pass.notificationBackdropsIgnored;
+    memberSlot(snapshot, "sessionSafe") = pass.sessionSafe;
+    putString(memberSlot(snapshot, "inputRevision"), revision);
+    memberSlot(snapshot, "commandKey") = (modifierFlags & kCommandFlag) != 0;
+    memberSlot(snapshot, "controls") = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
+    memberSlot(snapshot, "inputs") = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
+    putString(memberSlot(snapshot, "accessibility"), state.controlsStatus);
+    putRecords(memberSlot(snapshot, "docks"), dockSampler.items);
+    putString(memberSlot(snapshot, "dockStatus"), dockSampler.status);
+    putString(memberSlot(snapshot, "captureAccess"), capture.status());
+    putString(memberSlot(snapshot, "captureMode"), capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode);
 
-    Json& captureMetrics = snapshot["captureMetrics"];
-    captureMetrics["directPixelRequests"] = capture.directPixelRequests;
+    Json& captureMetrics = memberSlot(snapshot, "captureMetrics");
+    memberSlot(captureMetrics, "directPixelRequests") = capture.directPixelRequests;
     if (selectedCaptureSupported_) {
-        putString(snapshot["captureSession"], session.displayState());
-        snapshot["captureConsentID"] = session.consents;
+        putString(memberSlot(snapshot, "captureSession"), session.displayState());
+        memberSlot(snapshot, "captureConsentID") = session.consents;
         const auto display = session.displayID();
-        snapshot["captureSelectedDisplay"] = display ? Json(*display) : Json(nullptr);
+        memberSlot(snapshot, "captureSelectedDisplay") = display ? Json(*display) : Json(nullptr);
         session.writeMetrics(captureMetrics);
     } else {
-        putString(snapshot["captureSession"], kUnsupportedOS);
-        snapshot["captureConsentID"] = std::uint64_t{0};
-        snapshot["captureSelectedDisplay"] = nullptr;
+        putString(memberSlot(snapshot, "captureSession"), kUnsupportedOS);
+        memberSlot(snapshot, "captureConsentID") = std::uint64_t{0};
+        memberSlot(snapshot, "captureSelectedDisplay") = nullptr;
     }
-    putString(snapshot["capturePauseReason"], capture.circuit.reason.value_or(""));
+    putString(memberSlot(snapshot, "capturePauseReason"), capture.circuit.reason.value_or(""));
 
     // One look at the store serves both the proofs and their count.
     Records proofs = selectedSupports.fresh();
     const auto proofCount = static_cast<std::int64_t>(proofs.size());
-    snapshot["supportProofs"] = capture.available() ? std::move(proofs) : Records{};
-    putString(snapshot["supportVerification"],
+    memberSlot(snapshot, "supportProofs") = capture.available() ? std::move(proofs) : Records{};
+    putString(memberSlot(snapshot, "supportVerification"),
               capture.selectedAvailable ? selectedSupports.status : supportSampler.status);
 
-    Json& supportMetrics = snapshot["supportMetrics"];
-    supportMetrics["captureMS"] = supportSampler.captureMS;
-    supportMetrics["analysisMS"] = supportSampler.analysisMS;
-    supportMetrics["topCaptureMS"] = topSampler.captureMS;
-    supportMetrics["topTargets"] = topSampler.targetCount;
-    putString(supportMetrics["topStatus"], topSampler.status);
-    supportMetrics["selectedContourMS"] = selectedSupports.analysisMS;
-    supportMetrics["selectedContourPixels"] = selectedSupports.grayPixels;
-    supportMetrics["selectedContourRegions"] = selectedSupports.grayRegions;
-    supportMetrics["selectedContourCandidates"] = selectedSupports.candidateCount;
-    supportMetrics["selectedContourOwners"] = selectedSupports.pairedOwners;
-    supportMetrics["selectedContourProofs"] = proofCount;
-    supportMetrics["selectedRawRuns"] = selectedSupports.rawRuns;
-    supportMetrics["selectedDockRawRuns"] = selectedSupports.dockRuns;
-    supportMetrics["selectedDockTargets"] = static_cast<std::int64_t>(dockSampler.items.size());
-    supportMetrics["grayPixels"] = supportSampler.grayPixels;
-    supportMetrics["grayRegions"] = supportSampler.grayRegions;
-    supportMetrics["candidates"] = supportSampler.candidateCount;
-    putString(supportMetrics["dockReadStatus"], topSampler.dockReadStatus);
-    supportMetrics["dockReadAgeMS"] = ageMS(now, topSampler.dockReadAt);
-    supportMetrics["dockReadMS"] = topSampler.dockReadMS;
-    supportMetrics["dockFailures"] = topSampler.dockFailures;
+    Json& supportMetrics = memberSlot(snapshot, "supportMetrics");
+    memberSlot(supportMetrics, "captureMS") = supportSampler.captureMS;
+    memberSlot(supportMetrics, "analysisMS") = supportSampler.analysisMS;
+    memberSlot(supportMetrics, "topCaptureMS") = topSampler.captureMS;
+    memberSlot(supportMetrics, "topTargets") = topSampler.targetCount;
+    putString(memberSlot(supportMetrics, "topStatus"), topSampler.status);
+    memberSlot(supportMetrics, "selectedContourMS") = selectedSupports.analysisMS;
+    memberSlot(supportMetrics, "selectedContourPixels") = selectedSupports.grayPixels;
+    memberSlot(supportMetrics, "selectedContourRegions") = selectedSupports.grayRegions;
+    memberSlot(supportMetrics, "selectedContourCandidates") = selectedSupports.candidateCount;
+    memberSlot(supportMetrics, "selectedContourOwners") = selectedSupports.pairedOwners;
+    memberSlot(supportMetrics, "selectedContourProofs") = proofCount;
+    memberSlot(supportMetrics, "selectedRawRuns") = selectedSupports.rawRuns;
+    memberSlot(supportMetrics, "selectedDockRawRuns") = selectedSupports.dockRuns;
+    memberSlot(supportMetrics, "selectedDockTargets") = static_cast<std::int64_t>(dockSampler.items.size());
+    memberSlot(supportMetrics, "grayPixels") = supportSampler.grayPixels;
+    memberSlot(supportMetrics, "grayRegions") = supportSampler.grayRegions;
+    memberSlot(supportMetrics, "candidates") = supportSampler.candidateCount;
+    putString(memberSlot(supportMetrics, "dockReadStatus"), topSampler.dockReadStatus);
+    memberSlot(supportMetrics, "dockReadAgeMS") = ageMS(now, topSampler.dockReadAt);
+    memberSlot(supportMetrics, "dockReadMS") = topSampler.dockReadMS;
+    memberSlot(supportMetrics, "dockFailures") = topSampler.dockFailures;
 
-    snapshot["visuals"] = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
-    putString(snapshot["vision"], visualSampler.status);
-    snapshot["visualAgeMS"] = ageMS(now, visualSampler.latestAt);
-    snapshot["visualTimestamp"] = visualSampler.latestAt;
+    memberSlot(snapshot, "visuals") = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
+    putString(memberSlot(snapshot, "vision"), visualSampler.status);
+    memberSlot(snapshot, "visualAgeMS") = ageMS(now, visualSampler.latestAt);
+    memberSlot(snapshot, "visualTimestamp") = visualSampler.latestAt;
 
-    Json& visualMetrics = snapshot["visualMetrics"];
-    visualMetrics["analysisMS"] = visualSampler.analysisMS;
-    visualMetrics["captureMS"] = visualSampler.captureMS;
-    putString(visualMetrics["status"], visualSampler.status);
-    visualMetrics["edges"] = static_cast<std::int64_t>(visualSampler.latest.size());
+    Json& visualMetrics = memberSlot(snapshot, "visualMetrics");
+    memberSlot(visualMetrics, "analysisMS") = visualSampler.analysisMS;
+    memberSlot(visualMetrics, "captureMS") = visualSampler.captureMS;
+    putString(memberSlot(visualMetrics, "status"), visualSampler.status);
+    memberSlot(visualMetrics, "edges") = static_cast<std::int64_t>(visualSampler.latest.size());
     std::int64_t platforms = 0;
     for (const Json& record : visualSampler.latest) platforms += isPlatformEdge(record) ? 1 : 0;
-    visualMetrics["platforms"] = platforms;
+    memberSlot(visualMetrics, "platforms") = platforms;
     // Last, because controls, inputs and visuals were positioned against it.
     // During a Space change the snapshot shows no windows, so it no longer
     // keeps the records for the next pass.
     if (pass.spaceTransitioning) recordsSource_.reset();
-    snapshot["windows"] = pass.spaceTransitioning ? Records{} : std::move(pass.records);
+    memberSlot(snapshot, "windows") = pass.spaceTransitioning ? Records{} : std::move(pass.records);
     return snapshot;
 }
 

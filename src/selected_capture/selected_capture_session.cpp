@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/deployment.h"
+#include "platform/json_object.h"
 #include "selected_capture/selected_rect_metrics.h"
 #include "selected_capture/selected_region_crop.h"
 #include "selected_capture/selected_stream_configuration.h"
@@ -475,44 +476,44 @@ void SelectedCaptureSession::writeMetrics(Json& metrics) const {
     const std::optional<Rect> filterRect =
         selectedFilter ? std::optional<Rect>(selectedFilter->contentRect) : std::nullopt;
 
-    metrics[kFramesKey] = frames;
-    metrics[kStartsKey] = starts;
-    metrics[kConsentsKey] = consents;
-    metrics[kGenerationKey] = generation;
-    metrics[kStateKey] = displayState();
-    metrics[kFreshKey] = current(now).has_value();
-    metrics[kFrameAgeKey] = frameAge;
-    metrics[kActiveStreamsKey] = (stream || retiringStream) ? 1 : 0;
-    metrics[kTransportRetiringKey] = retiringStream != nullptr;
-    metrics[kStreamCreationsKey] = streamCreations;
+    memberSlot(metrics, kFramesKey) = frames;
+    memberSlot(metrics, kStartsKey) = starts;
+    memberSlot(metrics, kConsentsKey) = consents;
+    memberSlot(metrics, kGenerationKey) = generation;
+    memberSlot(metrics, kStateKey) = displayState();
+    memberSlot(metrics, kFreshKey) = current(now).has_value();
+    memberSlot(metrics, kFrameAgeKey) = frameAge;
+    memberSlot(metrics, kActiveStreamsKey) = (stream || retiringStream) ? 1 : 0;
+    memberSlot(metrics, kTransportRetiringKey) = retiringStream != nullptr;
+    memberSlot(metrics, kStreamCreationsKey) = streamCreations;
     // Kept for the companion, which still reads them; this design has neither.
-    metrics[kGlobalMetadataRequestsKey] = 0;
-    metrics[kSecondaryStreamsKey] = 0;
-    metrics[kRecoveryAttemptsKey] = health.attempts;
-    metrics[kRecoveriesKey] = totalRecoveries;
-    metrics[kDisplaySleepingKey] = displaySleeping;
-    metrics[kTransportReplacementsKey] = transportReplacements;
-    metrics[kStartCompletionsKey] = startCompletions;
-    metrics[kRawBuffersKey] = raw;
-    metrics[kAgeRejectedBuffersKey] = ageRejected;
-    metrics[kBufferStatusesKey] = std::move(bufferStatuses);
-    metrics[kRecoveryReasonKey] = recoveryReason ? Json(*recoveryReason) : Json(nullptr);
+    memberSlot(metrics, kGlobalMetadataRequestsKey) = 0;
+    memberSlot(metrics, kSecondaryStreamsKey) = 0;
+    memberSlot(metrics, kRecoveryAttemptsKey) = health.attempts;
+    memberSlot(metrics, kRecoveriesKey) = totalRecoveries;
+    memberSlot(metrics, kDisplaySleepingKey) = displaySleeping;
+    memberSlot(metrics, kTransportReplacementsKey) = transportReplacements;
+    memberSlot(metrics, kStartCompletionsKey) = startCompletions;
+    memberSlot(metrics, kRawBuffersKey) = raw;
+    memberSlot(metrics, kAgeRejectedBuffersKey) = ageRejected;
+    memberSlot(metrics, kBufferStatusesKey) = std::move(bufferStatuses);
+    memberSlot(metrics, kRecoveryReasonKey) = recoveryReason ? Json(*recoveryReason) : Json(nullptr);
     // Up to 64 records of nine entries: copied only when the log has moved on
     // since `into` last received it. Recorded events never change, so equal
     // means the same events.
-    Json& eventLog = metrics[kEventsKey];
+    Json& eventLog = memberSlot(metrics, kEventsKey);
     if (!eventLog.is_array() || eventLog.get_ref<const Json::array_t&>() != events) eventLog = Json(events);
-    metrics[kSourceUnavailableKey] = sourceUnavailable;
-    metrics[kSelectedDisplayKey] = selectedDisplay ? Json(*selectedDisplay) : Json(nullptr);
-    metrics[kSelectedWidthKey] = bounds.absWidth();
-    metrics[kSelectedHeightKey] = bounds.absHeight();
-    metrics[kFilterRectKey] = selectedRectMetrics(filterRect);
-    metrics[kFrameContentRectKey] = selectedRectMetrics(frameContentRect);
-    metrics[kFrameScreenRectKey] = selectedRectMetrics(frameScreenRect);
-    metrics[kFrameScaleKey] = frameScale;
-    metrics[kFrameContentScaleKey] = frameContentScale;
-    metrics[kFrameCopyFailuresKey] = frameCopyFailures;
-    metrics[kErrorCodeKey] = optionalJson(lastErrorCode);
+    memberSlot(metrics, kSourceUnavailableKey) = sourceUnavailable;
+    memberSlot(metrics, kSelectedDisplayKey) = selectedDisplay ? Json(*selectedDisplay) : Json(nullptr);
+    memberSlot(metrics, kSelectedWidthKey) = bounds.absWidth();
+    memberSlot(metrics, kSelectedHeightKey) = bounds.absHeight();
+    memberSlot(metrics, kFilterRectKey) = selectedRectMetrics(filterRect);
+    memberSlot(metrics, kFrameContentRectKey) = selectedRectMetrics(frameContentRect);
+    memberSlot(metrics, kFrameScreenRectKey) = selectedRectMetrics(frameScreenRect);
+    memberSlot(metrics, kFrameScaleKey) = frameScale;
+    memberSlot(metrics, kFrameContentScaleKey) = frameContentScale;
+    memberSlot(metrics, kFrameCopyFailuresKey) = frameCopyFailures;
+    memberSlot(metrics, kErrorCodeKey) = optionalJson(lastErrorCode);
 }
 
 }  // namespace scene
