@@ -19,6 +19,7 @@
 #include "platform/simulated/frame_renderer.h"
 #include "selected_support/selected_contours.h"
 #include "selected_support/selected_support_analysis.h"
+#include "support/composed_support_tiles.h"
 
 namespace {
 
@@ -149,6 +150,18 @@ void selectedSupportAnalysis(benchmark::State& state) {
         benchmark::DoNotOptimize(analysis);
     }
     const double framePixels = static_cast<double>(kPixelWidth) * kPixelHeight;
+    // The pixels the run finder must read at the least: the union of the
+    // proposals' own bands, however they are grouped into tiles.
+    std::vector<std::uint8_t> read(static_cast<std::size_t>(kPixelWidth) * kPixelHeight);
+    for (const scene::SupportProposal& proposal : candidates) {
+        const auto band = scene::composedSupportPixels(kDisplay, kPixelWidth, kPixelHeight, {&proposal, 1});
+        if (!band) continue;
+        for (auto y = static_cast<std::size_t>(band->y); y < static_cast<std::size_t>(band->maxY()); ++y) {
+            std::fill_n(read.begin() + static_cast<std::ptrdiff_t>(y * kPixelWidth + static_cast<std::size_t>(band->x)),
+                        static_cast<std::ptrdiff_t>(band->width), std::uint8_t{1});
+        }
+    }
+    state.counters["bandPercent"] = 100.0 * static_cast<double>(std::count(read.begin(), read.end(), 1)) / framePixels;
     state.counters["proposals"] = static_cast<double>(candidates.size());
     state.counters["grayPixels"] = analysis.grayPixels;
     state.counters["grayPercent"] = 100.0 * analysis.grayPixels / framePixels;
