@@ -21,13 +21,15 @@ void CommandBuffer::append(std::string_view text) {
 std::optional<std::string> CommandBuffer::takeLine() {
     const std::size_t end = findLineEnd(scanned_);
     if (end == std::string::npos) {
+        buffer_.erase(0, taken_);
+        taken_ = 0;
         scanned_ = buffer_.size();
         if (buffer_.size() > limit_) discardOverlongLine();
         return std::nullopt;
     }
-    std::string line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 1);
-    scanned_ = 0;
+    std::string line = buffer_.substr(taken_, end - taken_);
+    taken_ = end + 1;
+    scanned_ = taken_;
     return line;
 }
 

@@ -23,7 +23,8 @@ public:
     // The next complete line, without its line feed.
     std::optional<std::string> takeLine();
 
-    const std::string& pending() const { return buffer_; }
+    // Text not yet taken as a line.
+    std::string_view pending() const { return std::string_view(buffer_).substr(taken_); }
 
 private:
     // Index of the first line-ending line feed at or after `from`, or npos.
@@ -32,6 +33,9 @@ private:
 
     std::size_t limit_;
     std::string buffer_;
+    // Taken lines stay at the front until no line is left: erasing each one as
+    // it is taken would move the rest of a chunk of short lines once per line.
+    std::size_t taken_ = 0;
     std::size_t scanned_ = 0;   // bytes of buffer_ known to hold no line end
     bool discarding_ = false;   // inside a line that went past the limit
     bool discardedCR_ = false;  // the last discarded byte was a carriage return

@@ -29,6 +29,9 @@ TEST(CommandLine, ProgramPathAndScenePathAreNeverProcessIds) {
     const CommandLine line = parseCommandLine({"42", "--scene", "77", "--controls"});
     EXPECT_TRUE(line.excludedPIDs.empty());
     EXPECT_TRUE(line.controls);
+    // The platform's value is a name; a numeric one is a bad name, not a pid.
+    EXPECT_TRUE(parseCommandLine({"p", "--platform", "11", "--platform", "x11"}).excludedPIDs.empty());
+    EXPECT_EQ(parseCommandLine({"p", "--platform", "x11", "5"}).excludedPIDs, (std::set<std::int32_t>{5}));
 }
 
 TEST(CommandLine, Int32Bounds) {
@@ -42,9 +45,19 @@ TEST(CommandLine, Int32Bounds) {
 
 TEST(PassRate, ClampsAndRejects) {
     const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
-        {"10", 33},   {"33", 33},     {"34", 34},      {"499", 499},       {"500", 500},
-        {"5000", 500}, {"-3", 33},    {"+100", 100},   {"50abc", std::nullopt}, {"", std::nullopt},
-        {" 50", std::nullopt}, {"99999999999999999999", std::nullopt}, {"9223372036854775807", 500},
+        {"10", 33},
+        {"33", 33},
+        {"34", 34},
+        {"499", 499},
+        {"500", 500},
+        {"5000", 500},
+        {"-3", 33},
+        {"+100", 100},
+        {"50abc", std::nullopt},
+        {"", std::nullopt},
+        {" 50", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"9223372036854775807", 500},
     };
     for (const auto& [argument, expected] : cases) EXPECT_EQ(commands::passRate(argument), expected) << argument;
 }
@@ -67,9 +80,11 @@ TEST(InputDecoder, CarriesAnUnfinishedCharacterIntoTheNextChunk) {
 TEST(InputDecoder, DropsInvalidChunksOnly) {
     InputDecoder decoder;
     EXPECT_EQ(decoder.decode("pause\n\xFF"), std::nullopt);
-    EXPECT_EQ(decoder.decode("\xC0\xAF"), std::nullopt);          // overlong
-    EXPECT_EQ(decoder.decode("\xED\xA0\x80"), std::nullopt);      // surrogate
-    EXPECT_EQ(decoder.decode("\xC3" "a"), std::nullopt);          // broken sequence mid-chunk
+    EXPECT_EQ(decoder.decode("\xC0\xAF"), std::nullopt);      // overlong
+    EXPECT_EQ(decoder.decode("\xED\xA0\x80"), std::nullopt);  // surrogate
+    EXPECT_EQ(decoder.decode("\xC3"
+                             "a"),
+              std::nullopt);  // broken sequence mid-chunk
     EXPECT_EQ(decoder.decode("resume\n"), "resume\n");
     // A carried prefix that the next chunk does not complete sinks that chunk.
     EXPECT_EQ(decoder.decode("x\xE2\x82"), "x");
@@ -96,6 +111,25 @@ TEST(CommandBuffer, CarriageReturnLineFeedDoesNotEndALine) {
     EXPECT_TRUE(takeAll(buffer).empty());
     buffer.append("\nx\n");
     EXPECT_EQ(takeAll(buffer), (std::vector<std::string>{"quit\r\nx"}));
+}
+
+TEST(CommandBuffer, TakesEveryLineOfALargeChunk) {
+    CommandBuffer buffer;
+    std::string chunk;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 20000; ++i) {
+        chunk += i % 2 == 0 ? "pause\n" : "a\r\nb\n";
+        expected.push_back(i % 2 == 0 ? "pause" : "a\r\nb");
+    }
+    buffer.append(chunk + "resu");
+    EXPECT_EQ(buffer.takeLine(), "pause");
+    EXPECT_EQ(buffer.pending().size(), chunk.size() + 4 - 6) << "what is taken is no longer pending";
+    expected.erase(expected.begin());
+    EXPECT_EQ(takeAll(buffer), expected);
+    EXPECT_EQ(buffer.pending(), "resu");
+    buffer.append("me\r");
+    buffer.append("\n\n");
+    EXPECT_EQ(takeAll(buffer), (std::vector<std::string>{"resume\r\n"}));
 }
 
 TEST(CommandBuffer, DropsAnOverlongLineAndKeepsTheNext) {

@@ -1,8 +1,11 @@
 // Window records, system windows, focus, session safety and re-anchoring.
+#include "core/scene_model.h"
+
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "core/item_positioning.h"
-#include "core/scene_model.h"
 #include "core/system_windows.h"
 #include "core/window_records.h"
 
@@ -29,10 +32,9 @@ struct RecordFixture {
     std::set<std::int32_t> inputMethods{70};
 
     WindowRecords build(const Json& list) const {
-        return buildWindowRecords(list, WindowRecordFilter{excluded, annotation, companion, dock, notification, 999,
-                                                           displays, [this](std::int32_t pid) {
-                                                               return inputMethods.contains(pid);
-                                                           }});
+        return buildWindowRecords(list,
+                                  WindowRecordFilter{excluded, annotation, companion, dock, notification, 999, displays,
+                                                     [this](std::int32_t pid) { return inputMethods.contains(pid); }});
     }
     std::vector<std::string> ids(const Json& list) const {
         std::vector<std::string> result;
@@ -44,29 +46,49 @@ struct RecordFixture {
 TEST(WindowRecords, DropsWhatTheCompanionMustNotSee) {
     RecordFixture f;
     const Json list = Json::array({
-        entry(900, 1, 0, 0, 0, 100, 100),             // excluded on the command line
-        entry(901, 1, 0, 0, 0, 100, 100),             // agent service
-        entry(902, 1, 0, 0, 0, 100, 100),             // companion
-        entry(999, 1, 0, 0, 0, 100, 100),             // this process
-        entry(1, 1, 0, 0, 0, 100, 100, 0.05),         // invisible
+        entry(900, 1, 0, 0, 0, 100, 100),      // excluded on the command line
+        entry(901, 1, 0, 0, 0, 100, 100),      // agent service
+        entry(902, 1, 0, 0, 0, 100, 100),      // companion
+        entry(999, 1, 0, 0, 0, 100, 100),      // this process
+        entry(1, 1, 0, 0, 0, 100, 100, 0.05),  // invisible
         entry(1, 2, 0, 0, 0, 100, 100, 0.051),
-        entry(1, 3, 0, 0, 0, 0.5, 100),               // too thin
+        entry(1, 3, 0, 0, 0, 0.5, 100),  // too thin
         entry(1, 4, 0, 0, 0, 1, 1),
-        entry(50, 5, 20, 0, 0, 301, 301),             // Dock backdrop
+        entry(50, 5, 20, 0, 0, 301, 301),  // Dock backdrop
         entry(50, 6, 20, 0, 800, 300, 400),
         entry(50, 7, 19, 0, 0, 400, 400),
         Json{{"kCGWindowOwnerPID", 1}, {"kCGWindowLayer", 0}},  // malformed
-        Json{{"kCGWindowOwnerPID", "1"}, {"kCGWindowNumber", 8}, {"kCGWindowLayer", 0},
+        Json{{"kCGWindowOwnerPID", "1"},
+             {"kCGWindowNumber", 8},
+             {"kCGWindowLayer", 0},
              {"kCGWindowBounds", {{"X", 0}, {"Y", 0}, {"Width", 9}, {"Height", 9}}}},
     });
     EXPECT_EQ(f.ids(list), (std::vector<std::string>{"1:2", "1:4", "50:6", "50:7"}));
 }
 
+TEST(WindowRecords, NonFiniteGeometryIsMalformed) {
+    RecordFixture f;
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const Json list = Json::array({
+        entry(1, 1, 0, kNaN, 0, 100, 100), entry(1, 2, 0, 0, -kInf, 100, 100), entry(1, 3, 0, 0, 0, kInf, 100),
+        entry(1, 4, 0, 0, 0, 100, kNaN), entry(1, 5, 0, 0, 0, 100, 100, kInf),
+        entry(1, 6, 0, 1e308, -1e308, 1e308, 1e308),  // huge but finite
+    });
+    EXPECT_EQ(f.ids(list), (std::vector<std::string>{"1:6"}));
+}
+
 TEST(WindowRecords, RecordKeysAndKinds) {
     RecordFixture f;
     const Json record = f.build(Json::array({entry(412, 8731, 3, 10, 20, -30, 40)})).records.at(0);
-    EXPECT_EQ(record, (Json{{"id", "412:8731"}, {"pid", 412}, {"layer", 3}, {"alpha", 1.0}, {"x", 10.0},
-                            {"y", 20.0}, {"width", 30.0}, {"height", 40.0}}));
+    EXPECT_EQ(record, (Json{{"id", "412:8731"},
+                            {"pid", 412},
+                            {"layer", 3},
+                            {"alpha", 1.0},
+                            {"x", 10.0},
+                            {"y", 20.0},
+                            {"width", 30.0},
+                            {"height", 40.0}}));
     EXPECT_TRUE(record["alpha"].is_number_float());
     EXPECT_TRUE(record["pid"].is_number_integer());
 }
@@ -81,14 +103,14 @@ TEST(WindowRecords, OnlyTheFirst1024EntriesCount) {
 TEST(WindowRecords, SystemWindows) {
     RecordFixture f;
     const Json list = Json::array({
-        entry(60, 1, 21, 2, -2, 1440, 900),       // backdrop of one display, 2 points off
-        entry(60, 2, 21, 0, 0, 3360, 1080),       // backdrop over both displays
-        entry(60, 3, 21, 2.5, 0, 1440, 900),      // 2.5 points off: a window
-        entry(60, 4, 20, 0, 0, 1440, 900),        // other layer: a window
-        entry(70, 5, 25, 400, 300, 200, 80),      // candidate panel of an input method
-        entry(71, 6, 25, 400, 300, 200, 80),      // same panel of an ordinary application
-        entry(70, 7, 25, 400, 300, 1201, 80),     // too wide for a candidate panel
-        entry(60, 8, 25, 400, 300, 200, 80),      // notification UI that looks like a candidate
+        entry(60, 1, 21, 2, -2, 1440, 900),    // backdrop of one display, 2 points off
+        entry(60, 2, 21, 0, 0, 3360, 1080),    // backdrop over both displays
+        entry(60, 3, 21, 2.5, 0, 1440, 900),   // 2.5 points off: a window
+        entry(60, 4, 20, 0, 0, 1440, 900),     // other layer: a window
+        entry(70, 5, 25, 400, 300, 200, 80),   // candidate panel of an input method
+        entry(71, 6, 25, 400, 300, 200, 80),   // same panel of an ordinary application
+        entry(70, 7, 25, 400, 300, 1201, 80),  // too wide for a candidate panel
+        entry(60, 8, 25, 400, 300, 200, 80),   // notification UI that looks like a candidate
     });
     f.inputMethods.insert(60);
     const WindowRecords built = f.build(list);

@@ -1,6 +1,7 @@
 #include "core/window_records.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -25,9 +26,7 @@ constexpr const char* kNotificationCenterTag = "notification-center";
 constexpr const char* kInputMethodCandidateTag = "input-method-candidate";
 
 // Layers are compared as Int; values past Int32 only matter as "very high".
-int clampedLayer(std::int64_t layer) {
-    return static_cast<int>(std::clamp<std::int64_t>(layer, INT32_MIN, INT32_MAX));
-}
+int clampedLayer(std::int64_t layer) { return static_cast<int>(std::clamp<std::int64_t>(layer, INT32_MIN, INT32_MAX)); }
 
 }  // namespace
 
@@ -55,7 +54,11 @@ WindowRecords buildWindowRecords(const Json& windowList, const WindowRecordFilte
         const auto layer = json_read::integer(entry, kLayer);
         const Json* boundsValue = json_read::member(entry, kBounds);
         const auto bounds = boundsValue ? json_read::windowBounds(*boundsValue) : std::nullopt;
-        if (!number || !layer || !bounds) continue;
+        // A rectangle of NaN or infinity is no rectangle: it would reach the
+        // companion as null where it reads a number.
+        if (!number || !layer || !bounds || !std::isfinite(bounds->x) || !std::isfinite(bounds->y) ||
+            !std::isfinite(bounds->width) || !std::isfinite(bounds->height))
+            continue;
 
         const double width = bounds->absWidth();
         const double height = bounds->absHeight();
@@ -63,7 +66,7 @@ WindowRecords buildWindowRecords(const Json& windowList, const WindowRecordFilte
 
         double alpha = 1.0;
         if (const auto given = json_read::looseDouble(entry, kAlpha)) {
-            if (!(*given > kVisibleAlpha)) continue;
+            if (!(*given > kVisibleAlpha) || !std::isfinite(*given)) continue;
             alpha = *given;
         }
 

@@ -36,7 +36,12 @@ std::optional<Image> selectedRegionCrop(const Image& image, const Rect& bounds, 
                              region.width * sx, region.height * sy}
                             .integral();
     // Inside the bounds means inside the image, give or take the rounding out;
-    // the crop clamps that.
+    // the crop clamps that. Anything further out is a scale that overflowed
+    // (bounds a denormal wide) or a region that outgrew its bounds in the
+    // rounding of huge coordinates, and must not reach the integer casts.
+    if (!(pixels.minX() >= -1 && pixels.minY() >= -1 && pixels.maxX() <= image.width() + 1 &&
+          pixels.maxY() <= image.height() + 1))
+        return std::nullopt;
     const auto crop = image.cropped(static_cast<int>(pixels.x), static_cast<int>(pixels.y),
                                     static_cast<int>(pixels.width), static_cast<int>(pixels.height));
     if (!crop) return std::nullopt;

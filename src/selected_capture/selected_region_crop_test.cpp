@@ -63,6 +63,15 @@ TEST(SelectedRegionCropTest, Refusals) {
     }
 }
 
+TEST(SelectedRegionCropTest, BoundsWhosePixelRectCannotBeComputedAreRefused) {
+    // A denormal extent makes the pixels per point infinite.
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    EXPECT_FALSE(selectedRegionCrop(gradient(), {0, 0, tiny, tiny}, {0, 0, tiny, tiny}, 16, 16));
+    // At 1e20 a point is lost in the rounding: a region 4000 points wide fits
+    // bounds one point wide, and would be 800,000 pixels of a 200-pixel frame.
+    EXPECT_FALSE(selectedRegionCrop(gradient(), {1e20, 0, 1, 50}, {1e20, 0, 4000, 10}, 16, 16));
+}
+
 TEST(SelectedRectMetricsTest, FiniteRectsOnly) {
     EXPECT_EQ(selectedRectMetrics(Rect{1, 2, -3, 4}), (Json{{"x", -2.0}, {"y", 2.0}, {"width", 3.0}, {"height", 4.0}}));
     EXPECT_TRUE(selectedRectMetrics(Rect{1, 2, 3, 4}).at("x").is_number_float());

@@ -40,6 +40,15 @@ TEST(SceneLoaderTest, ErrorLinesNameTheFileAsGiven) {
     EXPECT_EQ(loadSceneFile(kScenes + "/missing.json", runtime).platform, nullptr);
 }
 
+TEST(SceneLoaderTest, ErrorsStayOneLineWhateverTheFileHolds) {
+    ManualRuntime runtime;
+    EXPECT_EQ(loadScene(R"({"format": 1, "windows\nlist": "available"})", "a\rb.json", runtime).error,
+              R"(a\rb.json: windows\nlist: unknown key)");
+    EXPECT_EQ(loadScene(R"({"format": 1, "timeline": [{"at": 0, "do": "jump\t\u0001\u007f"}]})", "s.json", runtime)
+                  .error,
+              R"(s.json: timeline[0].do: unknown action "jump\t\u0001\u007f")");
+}
+
 TEST(SceneLoaderTest, ProcessSceneComesFromTheArgumentThenTheEnvironmentThenTheDemo) {
     ManualRuntime runtime;
     const std::string invalid = kScenes + "/invalid_unknown_action.json";

@@ -116,7 +116,9 @@ Parsed<Scene> parseScene(std::string_view text) {
     Json root;
     try {
         root = Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& error) {
+    } catch (const Json::exception& error) {
+        // Not only syntax errors: a number too large for a double ("1e400")
+        // is an out_of_range error of the parser.
         return {std::nullopt, SceneError{"", "not valid JSON: " + withoutTag(error.what())}};
     }
     try {

@@ -127,6 +127,8 @@ TEST(SceneParserTest, NamesTheUnknownActionOfTheFourthEntry) {
 TEST(SceneParserTest, RefusesTextThatIsNotJson) {
     EXPECT_THAT(refusal("{\"format\": 1,"), StartsWith("scene.json: $: not valid JSON: "));
     EXPECT_THAT(refusal(""), StartsWith("scene.json: $: not valid JSON: "));
+    EXPECT_EQ(refusal(R"({"format": 1, "repeat": 1e400})"),
+              "scene.json: $: not valid JSON: number overflow parsing '1e400'");
 }
 
 TEST(SceneParserTest, FillsEveryDefault) {
