@@ -13,6 +13,7 @@ constexpr std::string_view kOnce = "--once";
 constexpr std::string_view kVisual = "--visual";
 constexpr std::string_view kControls = "--controls";
 constexpr std::string_view kScene = "--scene";
+constexpr std::string_view kPlatform = "--platform";
 
 }  // namespace
 
@@ -29,8 +30,9 @@ CommandLine parseCommandLine(const Arguments& arguments) {
     CommandLine line;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        const bool scenePath = i > 1 && arguments[i - 1] == kScene;
-        if (const auto pid = parseInt32(argument); pid && !scenePath) line.excludedPIDs.insert(*pid);
+        // The words after "--scene" and "--platform" are their values, never process ids.
+        const bool optionValue = i > 1 && (arguments[i - 1] == kScene || arguments[i - 1] == kPlatform);
+        if (const auto pid = parseInt32(argument); pid && !optionValue) line.excludedPIDs.insert(*pid);
         line.permissionStatus |= argument == kPermissionStatus;
         line.requestScreenPermission |= argument == kRequestScreenPermission;
         line.once |= argument == kOnce;

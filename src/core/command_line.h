@@ -23,8 +23,8 @@ struct CommandLine {
 // Decimal Int32 with an optional leading sign, digits only, in range.
 std::optional<std::int32_t> parseInt32(std::string_view text);
 
-// Argument 0 (the program path) is skipped. The path after "--scene" names the
-// simulated desktop and is never taken as a process id.
+// Argument 0 (the program path) is skipped. The path after "--scene" and the
+// name after "--platform" choose the desktop and are never taken as process ids.
 CommandLine parseCommandLine(const Arguments& arguments);
 
 }  // namespace scene

@@ -1,0 +1,81 @@
+#include "platform/x11/x11_window_server.h"
+
+#include <algorithm>
+
+namespace scene::x11 {
+namespace {
+
+// Core protocol key-and-button mask bits.
+constexpr std::uint16_t kShiftMask = 1 << 0;
+constexpr std::uint16_t kControlMask = 1 << 2;
+constexpr std::uint16_t kMod1Mask = 1 << 3;  // Alt on every common keymap
+constexpr std::uint16_t kMod4Mask = 1 << 6;  // the Super key
+constexpr std::uint16_t kButton1Mask = 1 << 8;
+
+constexpr std::uint64_t kShiftFlag = 1 << 17;
+constexpr std::uint64_t kControlFlag = 1 << 18;
+constexpr std::uint64_t kAlternateFlag = 1 << 19;
+constexpr std::uint64_t kCommandFlag = 1 << 20;
+
+}  // namespace
+
+std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
+    std::uint64_t flags = 0;
+    if ((mask & kShiftMask) != 0) flags |= kShiftFlag;
+    if ((mask & kControlMask) != 0) flags |= kControlFlag;
+    if ((mask & kMod1Mask) != 0) flags |= kAlternateFlag;
+    if ((mask & kMod4Mask) != 0) flags |= kCommandFlag;
+    return flags;
+}
+
+std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() {
+    auto list = std::make_shared<nlohmann::json>(nlohmann::json::array());
+    for (const auto& window : desktop_->onScreenWindows()) list->push_back(windowListEntry(window.facts));
+    return list;
+}
+
+std::optional<std::uint32_t> X11WindowServer::activeDisplayCount() {
+    return static_cast<std::uint32_t>(desktop_->monitors().size());
+}
+
+std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::uint32_t maxDisplays) {
+    std::vector<DisplayID> ids;
+    for (const auto& monitor : desktop_->monitors()) {
+        if (ids.size() >= maxDisplays) break;
+        ids.push_back(monitor.id);
+    }
+    return ids;
+}
+
+std::optional<Monitor> X11WindowServer::monitor(DisplayID display) {
+    for (auto& monitor : desktop_->monitors())
+        if (monitor.id == display) return monitor;
+    return std::nullopt;
+}
+
+Rect X11WindowServer::displayBounds(DisplayID display) {
+    const auto found = monitor(display);
+    return found ? found->bounds : Rect::null();
+}
+
+bool X11WindowServer::displayIsActive(DisplayID display) { return monitor(display).has_value(); }
+
+// Power state is not read yet; a listed monitor counts as awake.
+bool X11WindowServer::displayIsAsleep(DisplayID) { return false; }
+
+std::optional<std::string> X11WindowServer::displayUUID(DisplayID display) {
+    const auto found = monitor(display);
+    if (!found || found->name.empty()) return std::nullopt;
+    return found->name;
+}
+
+std::optional<nlohmann::json> X11WindowServer::sessionDictionary() {
+    // A local X display is the console session by definition.
+    return nlohmann::json{{"CGSSessionScreenIsLocked", desktop_->screenLocked()}, {"kCGSSessionOnConsoleKey", true}};
+}
+
+bool X11WindowServer::leftButtonDown() { return (desktop_->pointerMask() & kButton1Mask) != 0; }
+
+std::uint64_t X11WindowServer::modifierFlags() { return modifierFlagsFromMask(desktop_->pointerMask()); }
+
+}  // namespace scene::x11
