@@ -75,12 +75,13 @@ std::optional<std::int32_t> X11Desktop::pidOf(std::uint32_t window) {
         return static_cast<std::int32_t>(pid);
     // Clients that do not say their pid are still known to the server when
     // they connected locally.
-    xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     auto reply =
-        own(xcb_res_query_client_ids_reply(connection_, xcb_res_query_client_ids(connection_, 1, &spec), nullptr));
+        own(xcb_res_query_client_ids_reply(connection_, xcb_res_query_client_ids(connection_, 1, &query), nullptr));
     if (!reply) return std::nullopt;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0; xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+        const xcb_res_client_id_spec_t& asked = it.data->spec;  // the library's name for the query part
+        if ((asked.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
             xcb_res_client_id_value_value_length(it.data) >= 1)
             return static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
     }
