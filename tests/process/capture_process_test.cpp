@@ -48,6 +48,14 @@ std::optional<Json> lineWhere(ChildProcess& process, const std::function<bool(co
 
 bool isReply(const Json& line) { return line.contains("kind"); }
 
+// A sanitizer build runs the visual analysis several times slower than its
+// CPU budget allows, and the sampler rightly withholds the edges it found.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kAnalysisWithinBudget = false;
+#else
+constexpr bool kAnalysisWithinBudget = true;
+#endif
+
 TEST(CaptureProcess, SelectionStreamsFramesAndAnswersSnapshots) {
     ChildProcess process({{"--allow-screen-capture", "--visual", "--controls"}, {}, false});
     ASSERT_TRUE(process.readLine());
@@ -64,16 +72,20 @@ TEST(CaptureProcess, SelectionStreamsFramesAndAnswersSnapshots) {
     EXPECT_TRUE(later);
 
     // Visual edges of the focused window's panels, once two analyses agree.
-    const auto edges = lineWhere(process, [](const Json& s) { return !isReply(s) && !s["visuals"].empty(); });
+    const auto edges = lineWhere(process, [](const Json& s) {
+        return !isReply(s) && (!s["visuals"].empty() || (!kAnalysisWithinBudget && s["vision"] == "budget-limited"));
+    });
     ASSERT_TRUE(edges);
-    EXPECT_EQ((*edges)["vision"], "ready");
-    const std::string window = (*edges)["context"]["focusedWindowId"];
-    bool platform = false;
-    for (const Json& edge : (*edges)["visuals"]) {
-        EXPECT_EQ(edge["id"].get<std::string>().rfind("visual:" + window + ":v", 0), 0u) << edge["id"];
-        platform |= edge["platform"].get<bool>();
+    if (!(*edges)["visuals"].empty()) {
+        EXPECT_EQ((*edges)["vision"], "ready");
+        const std::string window = (*edges)["context"]["focusedWindowId"];
+        bool platform = false;
+        for (const Json& edge : (*edges)["visuals"]) {
+            EXPECT_EQ(edge["id"].get<std::string>().rfind("visual:" + window + ":v", 0), 0u) << edge["id"];
+            platform |= edge["platform"].get<bool>();
+        }
+        EXPECT_TRUE(platform);
     }
-    EXPECT_TRUE(platform);
 
     // Controls of the front window, and the Dock's shelf.
     const auto controls = lineWhere(process, [](const Json& s) { return !isReply(s) && !s["controls"].empty(); });

@@ -235,10 +235,24 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     awaitOrphaned();
     // A pid file descriptor becomes readable when the process ends; an orphaned
     // sampler has been adopted by this process (a subreaper), so it can be reaped.
+    // Output keeps being read meanwhile, and stays readable: a process still
+    // writing snapshots before it takes its "quit" would otherwise block on a
+    // full pipe and never end, which a slow build (a sanitizer's) makes likely.
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     if (pidfd >= 0) {
-        pollfd p{pidfd, POLLIN, 0};
-        ::poll(&p, 1, static_cast<int>(timeout.count()));
+        const auto deadline = Clock::now() + timeout;
+        bool outputOpen = output_ >= 0;
+        for (;;) {
+            pollfd p[2] = {{pidfd, POLLIN, 0}, {outputOpen ? output_ : -1, POLLIN, 0}};
+            const int ready = ::poll(p, 2, remainingMS(deadline));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0 || p[0].revents != 0) break;
+            char chunk[65536];
+            const ssize_t n = ::read(output_, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) outputOpen = false;
+            if (n > 0) outputBuffer_.append(chunk, static_cast<std::size_t>(n));
+        }
         ::close(pidfd);
     }
     int raw = 0;

@@ -25,6 +25,15 @@ std::optional<Json> snapshotWhere(ChildProcess& process, const std::function<boo
     return std::nullopt;
 }
 
+// The sketch pad moves every half second and needs two agreeing frames while
+// it stands still: a sanitizer build, several times slower, may miss a few
+// such chances.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::chrono::milliseconds kConfirmationDeadline{5000};
+#else
+constexpr std::chrono::milliseconds kConfirmationDeadline{1500};
+#endif
+
 bool hasTopContour(const Json& snapshot, const std::string& owner) {
     for (const Json& support : snapshot["supportProofs"]) {
         if (support["ownerId"] == owner && support["side"] == "top" && support["source"] == "selected-contour")
@@ -56,7 +65,7 @@ TEST(SupportProcess, DemoWindowTopsAndTheDockShelfAreConfirmed) {
         [&](const Json& s) {
             return std::all_of(owners.begin(), owners.end(), [&](const auto& o) { return hasTopContour(s, o); });
         },
-        1500ms);
+        kConfirmationDeadline);
     ASSERT_TRUE(confirmed);
     EXPECT_EQ((*confirmed)["supportVerification"], "ready");
     const Json& metrics = (*confirmed)["supportMetrics"];

@@ -32,8 +32,9 @@ class StreamRegistry;
 // completions included. Once stopCapture returns nothing more is posted to
 // the output's queue and buffers still queued there are dropped (a call to the
 // output already under way finishes). The output and its queue must outlive
-// the stream's capture: stop the stream before letting them go. The delegate
-// must outlive the stream.
+// the stream's capture: stop the stream before letting them go. Letting go of
+// the stream is no stop: a frame slot under way holds it a moment longer and
+// may still post its buffer. The delegate must outlive the stream.
 // Create it with std::make_shared. Any thread.
 class SimulatedStream final : public CaptureStream, public std::enable_shared_from_this<SimulatedStream> {
 public:

@@ -291,7 +291,12 @@ TEST(SimulatedStreamThreadsTest, StreamsAndTheServiceDieSafelyWhileFramesFlow) {
     public:
         void didOutputSampleBuffer(CaptureStream&, const SampleBuffer&) override {
             if (++count == 3) {
-                held.reset();  // the last holder lets go on the output queue
+                // The last holder lets go on the output queue. It stops the
+                // stream first: a frame slot under way on the service's queue
+                // holds the stream a moment longer and could still post to the
+                // output's queue, which the test then destroys.
+                if (held) held->stopCapture({});
+                held.reset();
                 third.set_value();
             }
         }
