@@ -80,7 +80,9 @@ std::optional<std::int32_t> X11Desktop::pidOf(std::uint32_t window) {
         own(xcb_res_query_client_ids_reply(connection_, xcb_res_query_client_ids(connection_, 1, &query), nullptr));
     if (!reply) return std::nullopt;
     for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0; xcb_res_client_id_value_next(&it)) {
-        const xcb_res_client_id_spec_t& asked = it.data->spec;  // the library's name for the query part
+        // The value starts with the query it answers (a standard-layout first
+        // member, so the two addresses are one).
+        const auto& asked = *reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
         if ((asked.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
             xcb_res_client_id_value_value_length(it.data) >= 1)
             return static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
