@@ -179,11 +179,20 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
         if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
             window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
 
-        xcb_icccm_get_wm_class_reply_t wmClass;
-        if (xcb_icccm_get_wm_class_reply(connection_, xcb_icccm_get_wm_class(connection_, id), &wmClass, nullptr) !=
-            0) {
-            if (wmClass.class_name != nullptr) window.className = wmClass.class_name;
-            xcb_icccm_get_wm_class_reply_wipe(&wmClass);
+        // WM_CLASS is "instance\0class\0", but clients may leave out the final
+        // terminator; the library's reader then runs past the property, so
+        // the two names are cut out within the value's own length.
+        auto wmClass = own(xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+        if (wmClass) {
+            const auto* text = static_cast<const char*>(xcb_get_property_value(wmClass.get()));
+            const std::string_view value(text, static_cast<std::size_t>(xcb_get_property_value_length(wmClass.get())));
+            const std::size_t instanceEnd = value.find('\0');
+            if (instanceEnd != std::string_view::npos) {
+                const std::string_view rest = value.substr(instanceEnd + 1);
+                const std::string_view name = rest.substr(0, rest.find('\0'));
+                if (!name.empty()) window.className = std::string(name);
+            }
         }
         listed.push_back(std::move(window));
     }
