@@ -24,8 +24,10 @@ public:
     Accessibility& accessibility() override { return accessibility_; }
     ScreenCapture& screenCapture() override { return screenCapture_; }
 
-    X11Platform(std::shared_ptr<X11Desktop> desktop, Runtime& runtime)
-        : windowServer_(desktop), workspace_(desktop), screenCapture_(runtime) {}
+    X11Platform(std::shared_ptr<X11Desktop> desktop, Runtime& runtime, const std::string& displayName)
+        : windowServer_(desktop, runtime, displayName),
+          workspace_(desktop, runtime, displayName),
+          screenCapture_(runtime, displayName) {}
 
 private:
     X11WindowServer windowServer_;

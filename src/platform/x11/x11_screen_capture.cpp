@@ -58,7 +58,7 @@ private:
 
 }  // namespace
 
-X11ScreenCapture::X11ScreenCapture(Runtime& runtime)
+X11ScreenCapture::X11ScreenCapture(Runtime& runtime, const std::string&)
     : runtime_(runtime),
       queue_(runtime.makeSerialQueue("x11.capture")),
       observers_(std::make_shared<Observers>()),

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/runtime.h"
@@ -17,7 +18,7 @@ inline constexpr long kCaptureUnavailable = 1;
 // queue as a real one would arrive. Any thread.
 class X11ScreenCapture final : public ScreenCapture {
 public:
-    explicit X11ScreenCapture(Runtime& runtime);
+    X11ScreenCapture(Runtime& runtime, const std::string& displayName);
     ~X11ScreenCapture() override;
 
     ContentSharingPicker& sharedPicker() override;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "platform/runtime.h"
 #include "platform/window_server.h"
 #include "platform/x11/x11_desktop.h"
 
@@ -13,7 +15,10 @@ namespace scene::x11 {
 // does not watch raw input yet.
 class X11WindowServer final : public WindowServer {
 public:
-    explicit X11WindowServer(std::shared_ptr<X11Desktop> desktop) : desktop_(std::move(desktop)) {}
+    // `runtime` and `displayName` serve the services that watch the server on
+    // connections of their own.
+    X11WindowServer(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& /*displayName*/)
+        : desktop_(std::move(desktop)) {}
 
     std::shared_ptr<const nlohmann::json> copyWindowList() override;
     int dockWindowLevel() override { return kDockLevel; }

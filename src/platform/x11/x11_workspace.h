@@ -2,7 +2,9 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
+#include "platform/runtime.h"
 #include "platform/workspace.h"
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_window_facts.h"
@@ -21,7 +23,8 @@ std::optional<std::string> bundleIdentifierOf(const ClientWindow& window);
 // yet: this slice does not watch root property changes.
 class X11Workspace final : public Workspace {
 public:
-    explicit X11Workspace(std::shared_ptr<X11Desktop> desktop) : desktop_(std::move(desktop)) {}
+    X11Workspace(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& /*displayName*/)
+        : desktop_(std::move(desktop)) {}
 
     std::optional<RunningApplication> frontmostApplication() override;
     std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override;
