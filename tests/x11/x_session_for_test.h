@@ -1,0 +1,121 @@
+#pragma once
+
+// A private X desktop for tests: an Xvfb server with openbox on it, and a
+// connection of the test's own to drive and inspect it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace scene::x11::testing {
+
+inline bool installed(const std::string& program) {
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
+        if (std::filesystem::exists(std::string(dir) + "/" + program)) return true;
+    return false;
+}
+
+// A child process, ended when the test ends.
+class Child {
+public:
+    Child(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment, int stdoutFd = -1) {
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+        env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Polls `condition` until it holds or the deadline passes; each poll is a
+// round trip to the server, so the loop waits on the server, not on a timer.
+inline bool eventually(const std::function<bool()>& condition,
+                       std::chrono::steady_clock::duration limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline)
+        if (condition()) return true;
+    return false;
+}
+
+// Starts Xvfb (1280 x 800 unless told otherwise) and openbox in SetUp, and
+// skips the test when either is missing.
+class XSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!installed("Xvfb") || !installed("openbox")) GTEST_SKIP() << "Xvfb and openbox are needed";
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        // Xvfb picks a free display number and writes it to the pipe once ready.
+        server_ = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
+                                                                   "-screen", "0", screenSize_, "-nolisten", "tcp"},
+                                          std::vector<std::string>{});
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        display_ = ":" + number;
+        manager_ = std::make_unique<Child>(std::vector<std::string>{"openbox"},
+                                           std::vector<std::string>{"DISPLAY=" + display_});
+        connection_ = xcb_connect(display_.c_str(), nullptr);
+        ASSERT_EQ(xcb_connection_has_error(connection_), 0);
+        ASSERT_EQ(xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(connection_, &ewmh_), nullptr), 1);
+        // The manager is up once it names itself on the root.
+        ASSERT_TRUE(eventually([&] {
+            xcb_window_t check = 0;
+            return xcb_ewmh_get_supporting_wm_check_reply(
+                       &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, ewmh_.screens[0]->root), &check, nullptr) != 0;
+        }));
+    }
+    void TearDown() override {
+        if (connection_ != nullptr) {
+            xcb_ewmh_connection_wipe(&ewmh_);
+            xcb_disconnect(connection_);
+        }
+    }
+
+    // The environment entry that points a client at this desktop.
+    std::string displayVariable() const { return "DISPLAY=" + display_; }
+
+    std::string screenSize_ = "1280x800x24";  // set before SetUp for another size
+    std::unique_ptr<Child> server_;
+    std::unique_ptr<Child> manager_;
+    std::string display_;
+    xcb_connection_t* connection_ = nullptr;
+    xcb_ewmh_connection_t ewmh_{};
+};
+
+}  // namespace scene::x11::testing
