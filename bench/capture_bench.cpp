@@ -37,7 +37,8 @@ void copyFrame(benchmark::State& state) {
     buffer.bytesPerRow = source.stride();
     buffer.bytes = std::make_shared<const std::vector<std::uint8_t>>(
         source.row(0), source.row(0) + source.stride() * static_cast<std::size_t>(source.height()));
-    for (auto _ : state) benchmark::DoNotOptimize(scene::selectedFrameImage(buffer));
+    const auto copies = std::make_shared<scene::PixelPool>(3);
+    for (auto _ : state) benchmark::DoNotOptimize(scene::selectedFrameImage(buffer, *copies));
 }
 BENCHMARK(copyFrame)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 

@@ -10,11 +10,12 @@
 namespace scene {
 
 Image::Image(int width, int height, std::size_t stride, std::vector<std::uint8_t> bytes)
-    : data_(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))),
-      stride_(stride),
-      width_(width),
-      height_(height) {
+    : Image(width, height, stride, std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))) {}
+
+Image::Image(int width, int height, std::size_t stride, std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+    : data_(std::move(bytes)), stride_(stride), width_(width), height_(height) {
     const std::size_t needed = height > 0 ? stride * static_cast<std::size_t>(height - 1) + width * 4u : 0;
+    if (!data_) data_ = std::make_shared<const std::vector<std::uint8_t>>();
     if (width <= 0 || height <= 0 || stride < static_cast<std::size_t>(width) * 4 || data_->size() < needed) {
         width_ = 0;
         height_ = 0;

@@ -16,6 +16,8 @@ public:
     Image() = default;
     // Takes `bytes` (rows of `stride` bytes, at least width * 4 used per row).
     Image(int width, int height, std::size_t stride, std::vector<std::uint8_t> bytes);
+    // The same over storage that others may share (a pool's, for instance).
+    Image(int width, int height, std::size_t stride, std::shared_ptr<const std::vector<std::uint8_t>> bytes);
     static Image filled(int width, int height, std::uint32_t bgra);
 
     int width() const { return width_; }

@@ -76,7 +76,8 @@ SelectedCaptureSession::SelectedCaptureSession(Platform& platform, Runtime& runt
     : output(runtime.makeSerialQueue(kOutputQueueLabel)),
       platform_(platform),
       runtime_(runtime),
-      hop_(std::make_shared<MainQueueHop>(runtime.mainQueue())) {}
+      hop_(std::make_shared<MainQueueHop>(runtime.mainQueue())),
+      frameCopies_(std::make_shared<PixelPool>(kIdleFrameCopies)) {}
 
 SelectedCaptureSession::~SelectedCaptureSession() {
     // Nothing posted on the session's behalf runs from here on, and no thread

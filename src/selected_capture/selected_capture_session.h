@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/image.h"
+#include "platform/pixel_pool.h"
 #include "platform/platform.h"
 #include "platform/records.h"
 #include "platform/rect.h"
@@ -144,6 +145,7 @@ public:
     // Buffers older than the fresh limit, or from further ahead than the host
     // clock could plausibly drift, are counted and dropped.
     static constexpr double kEarliestBufferAge = -0.1;
+    static constexpr std::size_t kIdleFrameCopies = 3;
 
 private:
     using StreamRef = std::shared_ptr<CaptureStream>;
@@ -229,6 +231,9 @@ private:
     Platform& platform_;
     Runtime& runtime_;
     const std::shared_ptr<MainQueueHop> hop_;
+    // Storage for intake's copies of frames: the session's latest frame, one
+    // or two still read by analyses, and the one being copied.
+    const std::shared_ptr<PixelPool> frameCopies_;
     DeliveryGate gate_;  // guarded by `deliveryLock`
 };
 

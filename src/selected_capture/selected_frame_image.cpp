@@ -1,6 +1,8 @@
 #include "selected_capture/selected_frame_image.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace scene {
@@ -12,7 +14,7 @@ constexpr std::size_t kMaxBytes = 36u * 1024 * 1024;
 
 }  // namespace
 
-std::optional<Image> selectedFrameImage(const PixelBuffer& buffer) {
+std::optional<Image> selectedFrameImage(const PixelBuffer& buffer, PixelPool& copies) {
     if (buffer.pixelFormat != kPixelFormatBGRA) return std::nullopt;
     if (buffer.width < 1 || buffer.width > kMaxSide || buffer.height < 1 || buffer.height > kMaxSide)
         return std::nullopt;
@@ -25,7 +27,8 @@ std::optional<Image> selectedFrameImage(const PixelBuffer& buffer) {
     // past its end.
     if (!buffer.bytes || buffer.bytes->size() < size) return std::nullopt;
 
-    std::vector<std::uint8_t> copy(buffer.bytes->begin(), buffer.bytes->begin() + static_cast<std::ptrdiff_t>(size));
+    std::shared_ptr<std::vector<std::uint8_t>> copy = copies.take(size);
+    std::memcpy(copy->data(), buffer.bytes->data(), size);
     Image image(buffer.width, buffer.height, buffer.bytesPerRow, std::move(copy));
     if (image.empty()) return std::nullopt;
     return image;

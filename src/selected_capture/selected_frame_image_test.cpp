@@ -20,15 +20,27 @@ PixelBuffer bgra(int width, int height, std::size_t bytesPerRow) {
     return buffer;
 }
 
-TEST(SelectedFrameImageTest, CopiesRowsWithTheirPadding) {
+TEST(SelectedFrameImageTest, CopiesRowsWithTheirPaddingIntoReusedStorage) {
+    const auto copies = std::make_shared<PixelPool>(1);
     PixelBuffer buffer = bgra(3, 2, 16);
-    const auto image = selectedFrameImage(buffer);
+    auto image = selectedFrameImage(buffer, *copies);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 3);
     EXPECT_EQ(image->height(), 2);
     EXPECT_EQ(image->stride(), 16u);
     EXPECT_EQ(image->pixel(2, 1), 0x1b1a1918u) << "second row starts 16 bytes in";
     EXPECT_NE(image->row(0), buffer.bytes->data()) << "the pixels are copied, not shared";
+
+    // A frame still held keeps its storage; one let go lends it to the next.
+    const std::uint8_t* first = image->row(0);
+    const auto held = selectedFrameImage(buffer, *copies);
+    ASSERT_TRUE(held);
+    EXPECT_NE(held->row(0), first);
+    image.reset();
+    const auto next = selectedFrameImage(bgra(3, 2, 16), *copies);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->row(0), first);
+    EXPECT_EQ(next->pixel(2, 1), 0x1b1a1918u);
 }
 
 TEST(SelectedFrameImageTest, RefusesBuffersNoStreamOfOursProduces) {
@@ -61,11 +73,12 @@ TEST(SelectedFrameImageTest, RefusesBuffersNoStreamOfOursProduces) {
              return b;
          }},
     };
+    const auto copies = std::make_shared<PixelPool>(1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(selectedFrameImage(c.make()));
+        EXPECT_FALSE(selectedFrameImage(c.make(), *copies));
     }
-    EXPECT_TRUE(selectedFrameImage(bgra(4000, 2000, 16000))) << "exactly eight million pixels";
+    EXPECT_TRUE(selectedFrameImage(bgra(4000, 2000, 16000), *copies)) << "exactly eight million pixels";
 }
 
 TEST(SelectedFrameRectTest, ReadsDictionaryAndBoxedForms) {

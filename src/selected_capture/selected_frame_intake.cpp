@@ -58,7 +58,7 @@ void SelectedCaptureSession::didOutputSampleBuffer(CaptureStream& from, const Sa
     const bool carriesPixels = *status == kFrameComplete || *status == kFrameStarted;
     if (carriesPixels && buffer.imageBuffer) {
         // The copy happens here, off the main queue.
-        delivery.image = selectedFrameImage(*buffer.imageBuffer);
+        delivery.image = selectedFrameImage(*buffer.imageBuffer, *frameCopies_);
         if (!delivery.image) {
             onMain([this] { ++frameCopyFailures; });
             finishDelivery();

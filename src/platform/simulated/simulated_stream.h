@@ -11,7 +11,7 @@
 #include "platform/simulated/capture_settings.h"
 #include "platform/simulated/desktop.h"
 #include "platform/simulated/gated_queue.h"
-#include "platform/simulated/pixel_pool.h"
+#include "platform/pixel_pool.h"
 
 namespace scene::simulated {
 

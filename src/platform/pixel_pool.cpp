@@ -1,6 +1,6 @@
-#include "platform/simulated/pixel_pool.h"
+#include "platform/pixel_pool.h"
 
-namespace scene::simulated {
+namespace scene {
 
 std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
     std::unique_ptr<std::vector<std::uint8_t>> storage;
@@ -36,4 +36,4 @@ void PixelPool::give(std::vector<std::uint8_t>* storage) {
     if (idle_.size() < keep_) idle_.push_back(std::move(owned));
 }
 
-}  // namespace scene::simulated
+}  // namespace scene

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-namespace scene::simulated {
+namespace scene {
 
 // Recycles frame-sized pixel storage. A frame's bytes go out shared with its
 // sample buffer; when the last holder lets go, on whatever thread, the storage
@@ -29,4 +29,4 @@ private:
     std::vector<std::unique_ptr<std::vector<std::uint8_t>>> idle_;
 };
 
-}  // namespace scene::simulated
+}  // namespace scene
