@@ -1,5 +1,7 @@
 #include "accessibility/dock_sampler.h"
 
+#include <bit>
+#include <cstdint>
 #include <variant>
 
 #include "platform/json_object.h"
@@ -31,7 +33,15 @@ constexpr const char* kListRole = "AXList";
 
 constexpr const char* kIdPrefix = "dock:";
 
+bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
 }  // namespace
+
+bool DockSampler::Shelf::operator==(const Shelf& other) const {
+    return display == other.display && side == other.side && sameBits(rect.minX(), other.rect.minX()) &&
+           sameBits(rect.minY(), other.rect.minY()) && sameBits(rect.absWidth(), other.rect.absWidth()) &&
+           sameBits(rect.absHeight(), other.rect.absHeight());
+}
 
 DockSampler::DockSampler(Platform& platform, Runtime& runtime)
     : queue(runtime.makeSerialQueue("scene.dock")), structure(platform, runtime), platform_(platform),
@@ -58,16 +68,24 @@ std::optional<Json> DockSampler::placed(const Rect& rect, const std::vector<Disp
 
 void DockSampler::sample(const std::set<std::int32_t>& pids, const Json& windows) {
     const double now = runtime_.clock().uptime();
-    if (now - received > kItemLifetime) items.clear();
+    if (now - received > kItemLifetime) {
+        items.clear();
+        itemShelves_.clear();
+    }
 
     std::vector<Display> list = displays();
-    Records found = windowShelves(pids, windows, list);
+    std::vector<Shelf> found = windowShelves(pids, windows, list);
     if (!found.empty()) {
-        items = std::move(found);
+        if (found != itemShelves_) {
+            items.clear();
+            for (const Shelf& shelf : found) items.push_back(dictionary(shelf.rect, shelf.display, shelf.side));
+            itemShelves_ = std::move(found);
+        }
         received = now;
         status = kReady;
         return;
     }
+    itemShelves_.clear();
     if (!platform_.accessibility().isProcessTrusted()) {
         items.clear();
         status = kPermissionRequired;
@@ -82,6 +100,7 @@ void DockSampler::sample(const std::set<std::int32_t>& pids, const Json& windows
             busy = false;
             status = shelves.empty() ? kHidden : kReady;
             items = std::move(shelves);
+            itemShelves_.clear();
             received = runtime_.clock().uptime();
         });
     });
@@ -96,9 +115,9 @@ std::vector<DockSampler::Display> DockSampler::displays() const {
     return list;
 }
 
-Records DockSampler::windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
-                                   const std::vector<Display>& displays) const {
-    Records found;
+std::vector<DockSampler::Shelf> DockSampler::windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
+                                                           const std::vector<Display>& displays) const {
+    std::vector<Shelf> found;
     if (!windows.is_array()) return found;
     const int dockLevel = platform_.windowServer().dockWindowLevel();
     for (const Json& entry : windows) {
@@ -111,7 +130,12 @@ Records DockSampler::windowShelves(const std::set<std::int32_t>& pids, const Jso
         if (!bounds) continue;
         const auto alpha = json_read::looseDouble(entry, kAlphaKey);
         if (alpha && !(*alpha > kMinimumAlpha)) continue;
-        if (auto record = placed(*bounds, displays)) found.push_back(std::move(*record));
+        for (const Display& display : displays) {
+            if (auto side = dockSide(*bounds, display.bounds)) {
+                found.push_back({bounds->intersection(display.bounds), display.id, std::move(*side)});
+                break;
+            }
+        }
     }
     return found;
 }

@@ -49,13 +49,26 @@ public:
     static std::optional<Json> placed(const Rect& rect, const std::vector<Display>& displays);
 
 private:
+    // A shelf as found in the window list, before it becomes a record.
+    struct Shelf {
+        Rect rect;  // within its display
+        DisplayID display = 0;
+        std::string side;
+        // Alike when their records would be written alike: the record's
+        // numbers compared bit for bit.
+        bool operator==(const Shelf& other) const;
+    };
+
     std::vector<Display> displays() const;
-    Records windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
-                          const std::vector<Display>& displays) const;
+    std::vector<Shelf> windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
+                                     const std::vector<Display>& displays) const;
     Records accessibilityShelves(const std::set<std::int32_t>& pids, const std::vector<Display>& displays) const;
 
     Platform& platform_;
     Runtime& runtime_;
+    // The window shelves `items` was last built from: while the Dock stands
+    // still, each pass finds the same ones and keeps the records it has.
+    std::vector<Shelf> itemShelves_;
 };
 
 }  // namespace scene

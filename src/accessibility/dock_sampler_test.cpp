@@ -150,6 +150,33 @@ TEST(DockPlacementTest, FirstQualifyingDisplayInListOrder) {
     }
 }
 
+TEST_F(DockSamplerTest, KeepsItsRecordsWhileTheDockStandsStillAndFollowsItWhenItMoves) {
+    dock.sample({kDockPID}, Json::array({dockWindow({120, 820, 1200, 80})}));
+    ASSERT_EQ(dock.items.size(), 1u);
+    const Json* kept = &dock.items[0];
+    dock.sample({kDockPID}, Json::array({dockWindow({120, 820, 1200, 80})}));
+    EXPECT_EQ(&dock.items[0], kept) << "the same shelf is not built again";
+
+    dock.sample({kDockPID}, Json::array({dockWindow({100, 830, 1200, 70})}));
+    ASSERT_EQ(dock.items.size(), 1u);
+    EXPECT_EQ(dock.items[0]["x"], 100.0);
+    EXPECT_EQ(dock.items[0]["height"], 70.0);
+
+    // An Accessibility read that answers after the window showed again
+    // replaces the window's shelf; the next pass brings the window's back.
+    platform.ax.trusted = true;
+    dockTree(Rect{0, 850, 1440, 50});
+    runtime.advance(1);
+    dock.sample({kDockPID}, Json::array());
+    dock.sample({kDockPID}, Json::array({dockWindow({100, 830, 1200, 70})}));
+    runtime.runUntilIdle();
+    ASSERT_EQ(dock.items.size(), 1u);
+    EXPECT_EQ(dock.items[0]["height"], 50.0);
+    dock.sample({kDockPID}, Json::array({dockWindow({100, 830, 1200, 70})}));
+    ASSERT_EQ(dock.items.size(), 1u);
+    EXPECT_EQ(dock.items[0]["height"], 70.0);
+}
+
 TEST_F(DockSamplerTest, ItemsExpireWhenNothingRefreshesThem) {
     dock.sample({kDockPID}, Json::array({dockWindow({120, 820, 1200, 70})}));
     ASSERT_EQ(dock.items.size(), 1u);
