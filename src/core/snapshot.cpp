@@ -64,102 +64,106 @@ bool isPlatformEdge(const Json& record) {
 
 // The snapshot object lives on between passes: every pass writes the same keys,
 // so after the first one the assignments reuse the object's nodes instead of
-// allocating them anew thirty times a second.
+// allocating them anew thirty times a second. Each object's members are
+// written in key order, which lets SortedMembers find each one without a
+// lookup.
 const Json& SceneSampler::composeSnapshot(PassValues& pass) {
     WindowServer& windowServer = platform_.windowServer();
     const double now = pass.now;
-
-    Json& snapshot = snapshot_;
-    Json& context = memberSlot(snapshot, "context");
-    memberSlot(context, "revision") = state.revision;
-    memberSlot(context, "spaceRevision") = state.spaceRevision;
-    memberSlot(context, "frontPID") = state.frontPID;
-    memberSlot(context, "focusedWindowId") = state.focusedID ? Json(*state.focusedID) : Json(nullptr);
-    memberSlot(context, "transitioning") = pass.transitioning;
-    memberSlot(context, "spaceTransitioning") = pass.spaceTransitioning;
-    memberSlot(context, "pendingSupportOwners") = topSampler.pendingOwners;
-    memberSlot(context, "leftButtonDown") = windowServer.leftButtonDown();
-
     const std::string revision = inputRevision(windowServer);
     const std::uint64_t modifierFlags = windowServer.modifierFlags();
-
-    putString(memberSlot(snapshot, "status"), kReadyStatus);
-    memberSlot(snapshot, "notificationBackdropsIgnored") = pass.notificationBackdropsIgnored;
-    memberSlot(snapshot, "sessionSafe") = pass.sessionSafe;
-    putString(memberSlot(snapshot, "inputRevision"), revision);
-    memberSlot(snapshot, "commandKey") = (modifierFlags & kCommandFlag) != 0;
-    memberSlot(snapshot, "controls") = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
-    memberSlot(snapshot, "inputs") = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
-    putString(memberSlot(snapshot, "accessibility"), state.controlsStatus);
-    putRecords(memberSlot(snapshot, "docks"), dockSampler.items);
-    putString(memberSlot(snapshot, "dockStatus"), dockSampler.status);
-    putString(memberSlot(snapshot, "captureAccess"), capture.status());
-    putString(memberSlot(snapshot, "captureMode"), capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode);
-
-    Json& captureMetrics = memberSlot(snapshot, "captureMetrics");
-    memberSlot(captureMetrics, "directPixelRequests") = capture.directPixelRequests;
-    if (selectedCaptureSupported_) {
-        putString(memberSlot(snapshot, "captureSession"), session.displayState());
-        memberSlot(snapshot, "captureConsentID") = session.consents;
-        const auto display = session.displayID();
-        memberSlot(snapshot, "captureSelectedDisplay") = display ? Json(*display) : Json(nullptr);
-        session.writeMetrics(captureMetrics);
-    } else {
-        putString(memberSlot(snapshot, "captureSession"), kUnsupportedOS);
-        memberSlot(snapshot, "captureConsentID") = std::uint64_t{0};
-        memberSlot(snapshot, "captureSelectedDisplay") = nullptr;
-    }
-    putString(memberSlot(snapshot, "capturePauseReason"), capture.circuit.reason.value_or(""));
-
     // One look at the store serves both the proofs and their count.
     Records proofs = selectedSupports.fresh();
     const auto proofCount = static_cast<std::int64_t>(proofs.size());
-    memberSlot(snapshot, "supportProofs") = capture.available() ? std::move(proofs) : Records{};
-    putString(memberSlot(snapshot, "supportVerification"),
+
+    SortedMembers snapshot(snapshot_);
+    putString(snapshot["accessibility"], state.controlsStatus);
+    putString(snapshot["captureAccess"], capture.status());
+    Json& consent = snapshot["captureConsentID"];
+    Json& captureMetrics = snapshot["captureMetrics"];
+    memberSlot(captureMetrics, "directPixelRequests") = capture.directPixelRequests;
+    putString(snapshot["captureMode"], capture.selectedAvailable ? kSelectedSessionMode : kLegacyMode);
+    putString(snapshot["capturePauseReason"], capture.circuit.reason.value_or(""));
+    Json& selectedDisplay = snapshot["captureSelectedDisplay"];
+    Json& captureSession = snapshot["captureSession"];
+    if (selectedCaptureSupported_) {
+        putString(captureSession, session.displayState());
+        consent = session.consents;
+        const auto display = session.displayID();
+        selectedDisplay = display ? Json(*display) : Json(nullptr);
+        session.writeMetrics(captureMetrics);
+    } else {
+        putString(captureSession, kUnsupportedOS);
+        consent = std::uint64_t{0};
+        selectedDisplay = nullptr;
+    }
+    snapshot["commandKey"] = (modifierFlags & kCommandFlag) != 0;
+
+    SortedMembers context(snapshot["context"]);
+    context["focusedWindowId"] = state.focusedID ? Json(*state.focusedID) : Json(nullptr);
+    context["frontPID"] = state.frontPID;
+    context["leftButtonDown"] = windowServer.leftButtonDown();
+    context["pendingSupportOwners"] = topSampler.pendingOwners;
+    context["revision"] = state.revision;
+    context["spaceRevision"] = state.spaceRevision;
+    context["spaceTransitioning"] = pass.spaceTransitioning;
+    context["transitioning"] = pass.transitioning;
+
+    snapshot["controls"] = pass.transitioning ? Records{} : positioned(state.controls, pass.records);
+    putString(snapshot["dockStatus"], dockSampler.status);
+    putRecords(snapshot["docks"], dockSampler.items);
+    putString(snapshot["inputRevision"], revision);
+    snapshot["inputs"] = pass.transitioning ? Records{} : positioned(state.inputControls, pass.records);
+    snapshot["notificationBackdropsIgnored"] = pass.notificationBackdropsIgnored;
+    snapshot["sessionSafe"] = pass.sessionSafe;
+    putString(snapshot["status"], kReadyStatus);
+
+    SortedMembers supportMetrics(snapshot["supportMetrics"]);
+    supportMetrics["analysisMS"] = supportSampler.analysisMS;
+    supportMetrics["candidates"] = supportSampler.candidateCount;
+    supportMetrics["captureMS"] = supportSampler.captureMS;
+    supportMetrics["dockFailures"] = topSampler.dockFailures;
+    supportMetrics["dockReadAgeMS"] = ageMS(now, topSampler.dockReadAt);
+    supportMetrics["dockReadMS"] = topSampler.dockReadMS;
+    putString(supportMetrics["dockReadStatus"], topSampler.dockReadStatus);
+    supportMetrics["grayPixels"] = supportSampler.grayPixels;
+    supportMetrics["grayRegions"] = supportSampler.grayRegions;
+    supportMetrics["selectedContourCandidates"] = selectedSupports.candidateCount;
+    supportMetrics["selectedContourMS"] = selectedSupports.analysisMS;
+    supportMetrics["selectedContourOwners"] = selectedSupports.pairedOwners;
+    supportMetrics["selectedContourPixels"] = selectedSupports.grayPixels;
+    supportMetrics["selectedContourProofs"] = proofCount;
+    supportMetrics["selectedContourRegions"] = selectedSupports.grayRegions;
+    supportMetrics["selectedDockRawRuns"] = selectedSupports.dockRuns;
+    supportMetrics["selectedDockTargets"] = static_cast<std::int64_t>(dockSampler.items.size());
+    supportMetrics["selectedRawRuns"] = selectedSupports.rawRuns;
+    supportMetrics["topCaptureMS"] = topSampler.captureMS;
+    putString(supportMetrics["topStatus"], topSampler.status);
+    supportMetrics["topTargets"] = topSampler.targetCount;
+
+    snapshot["supportProofs"] = capture.available() ? std::move(proofs) : Records{};
+    putString(snapshot["supportVerification"],
               capture.selectedAvailable ? selectedSupports.status : supportSampler.status);
+    putString(snapshot["vision"], visualSampler.status);
+    snapshot["visualAgeMS"] = ageMS(now, visualSampler.latestAt);
 
-    Json& supportMetrics = memberSlot(snapshot, "supportMetrics");
-    memberSlot(supportMetrics, "captureMS") = supportSampler.captureMS;
-    memberSlot(supportMetrics, "analysisMS") = supportSampler.analysisMS;
-    memberSlot(supportMetrics, "topCaptureMS") = topSampler.captureMS;
-    memberSlot(supportMetrics, "topTargets") = topSampler.targetCount;
-    putString(memberSlot(supportMetrics, "topStatus"), topSampler.status);
-    memberSlot(supportMetrics, "selectedContourMS") = selectedSupports.analysisMS;
-    memberSlot(supportMetrics, "selectedContourPixels") = selectedSupports.grayPixels;
-    memberSlot(supportMetrics, "selectedContourRegions") = selectedSupports.grayRegions;
-    memberSlot(supportMetrics, "selectedContourCandidates") = selectedSupports.candidateCount;
-    memberSlot(supportMetrics, "selectedContourOwners") = selectedSupports.pairedOwners;
-    memberSlot(supportMetrics, "selectedContourProofs") = proofCount;
-    memberSlot(supportMetrics, "selectedRawRuns") = selectedSupports.rawRuns;
-    memberSlot(supportMetrics, "selectedDockRawRuns") = selectedSupports.dockRuns;
-    memberSlot(supportMetrics, "selectedDockTargets") = static_cast<std::int64_t>(dockSampler.items.size());
-    memberSlot(supportMetrics, "grayPixels") = supportSampler.grayPixels;
-    memberSlot(supportMetrics, "grayRegions") = supportSampler.grayRegions;
-    memberSlot(supportMetrics, "candidates") = supportSampler.candidateCount;
-    putString(memberSlot(supportMetrics, "dockReadStatus"), topSampler.dockReadStatus);
-    memberSlot(supportMetrics, "dockReadAgeMS") = ageMS(now, topSampler.dockReadAt);
-    memberSlot(supportMetrics, "dockReadMS") = topSampler.dockReadMS;
-    memberSlot(supportMetrics, "dockFailures") = topSampler.dockFailures;
-
-    memberSlot(snapshot, "visuals") = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
-    putString(memberSlot(snapshot, "vision"), visualSampler.status);
-    memberSlot(snapshot, "visualAgeMS") = ageMS(now, visualSampler.latestAt);
-    memberSlot(snapshot, "visualTimestamp") = visualSampler.latestAt;
-
-    Json& visualMetrics = memberSlot(snapshot, "visualMetrics");
-    memberSlot(visualMetrics, "analysisMS") = visualSampler.analysisMS;
-    memberSlot(visualMetrics, "captureMS") = visualSampler.captureMS;
-    putString(memberSlot(visualMetrics, "status"), visualSampler.status);
-    memberSlot(visualMetrics, "edges") = static_cast<std::int64_t>(visualSampler.latest.size());
+    SortedMembers visualMetrics(snapshot["visualMetrics"]);
+    visualMetrics["analysisMS"] = visualSampler.analysisMS;
+    visualMetrics["captureMS"] = visualSampler.captureMS;
+    visualMetrics["edges"] = static_cast<std::int64_t>(visualSampler.latest.size());
     std::int64_t platforms = 0;
     for (const Json& record : visualSampler.latest) platforms += isPlatformEdge(record) ? 1 : 0;
-    memberSlot(visualMetrics, "platforms") = platforms;
+    visualMetrics["platforms"] = platforms;
+    putString(visualMetrics["status"], visualSampler.status);
+
+    snapshot["visualTimestamp"] = visualSampler.latestAt;
+    snapshot["visuals"] = pass.transitioning ? Records{} : positioned(visualSampler.latest, pass.records);
     // Last, because controls, inputs and visuals were positioned against it.
     // During a Space change the snapshot shows no windows, so it no longer
     // keeps the records for the next pass.
     if (pass.spaceTransitioning) recordsSource_.reset();
-    memberSlot(snapshot, "windows") = pass.spaceTransitioning ? Records{} : std::move(pass.records);
-    return snapshot;
+    snapshot["windows"] = pass.spaceTransitioning ? Records{} : std::move(pass.records);
+    return snapshot_;
 }
 
 }  // namespace scene

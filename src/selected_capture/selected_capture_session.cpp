@@ -477,44 +477,46 @@ void SelectedCaptureSession::writeMetrics(Json& metrics) const {
     const std::optional<Rect> filterRect =
         selectedFilter ? std::optional<Rect>(selectedFilter->contentRect) : std::nullopt;
 
-    memberSlot(metrics, kFramesKey) = frames;
-    memberSlot(metrics, kStartsKey) = starts;
-    memberSlot(metrics, kConsentsKey) = consents;
-    memberSlot(metrics, kGenerationKey) = generation;
-    memberSlot(metrics, kStateKey) = displayState();
-    memberSlot(metrics, kFreshKey) = current(now).has_value();
-    memberSlot(metrics, kFrameAgeKey) = frameAge;
-    memberSlot(metrics, kActiveStreamsKey) = (stream || retiringStream) ? 1 : 0;
-    memberSlot(metrics, kTransportRetiringKey) = retiringStream != nullptr;
-    memberSlot(metrics, kStreamCreationsKey) = streamCreations;
-    // Kept for the companion, which still reads them; this design has neither.
-    memberSlot(metrics, kGlobalMetadataRequestsKey) = 0;
-    memberSlot(metrics, kSecondaryStreamsKey) = 0;
-    memberSlot(metrics, kRecoveryAttemptsKey) = health.attempts;
-    memberSlot(metrics, kRecoveriesKey) = totalRecoveries;
-    memberSlot(metrics, kDisplaySleepingKey) = displaySleeping;
-    memberSlot(metrics, kTransportReplacementsKey) = transportReplacements;
-    memberSlot(metrics, kStartCompletionsKey) = startCompletions;
-    memberSlot(metrics, kRawBuffersKey) = raw;
-    memberSlot(metrics, kAgeRejectedBuffersKey) = ageRejected;
-    memberSlot(metrics, kBufferStatusesKey) = std::move(bufferStatuses);
-    memberSlot(metrics, kRecoveryReasonKey) = recoveryReason ? Json(*recoveryReason) : Json(nullptr);
+    // In key order, so that each member is found without a lookup.
+    SortedMembers members(metrics);
+    members[kActiveStreamsKey] = (stream || retiringStream) ? 1 : 0;
+    members[kAgeRejectedBuffersKey] = ageRejected;
+    members[kBufferStatusesKey] = std::move(bufferStatuses);
+    members[kConsentsKey] = consents;
+    members[kDisplaySleepingKey] = displaySleeping;
+    members[kErrorCodeKey] = optionalJson(lastErrorCode);
     // Up to 64 records of nine entries: copied only when the log has moved on
     // since `into` last received it. Recorded events never change, so equal
     // means the same events.
-    Json& eventLog = memberSlot(metrics, kEventsKey);
+    Json& eventLog = members[kEventsKey];
     if (!eventLog.is_array() || eventLog.get_ref<const Json::array_t&>() != events) eventLog = Json(events);
-    memberSlot(metrics, kSourceUnavailableKey) = sourceUnavailable;
-    memberSlot(metrics, kSelectedDisplayKey) = selectedDisplay ? Json(*selectedDisplay) : Json(nullptr);
-    memberSlot(metrics, kSelectedWidthKey) = bounds.absWidth();
-    memberSlot(metrics, kSelectedHeightKey) = bounds.absHeight();
-    memberSlot(metrics, kFilterRectKey) = selectedRectMetrics(filterRect);
-    memberSlot(metrics, kFrameContentRectKey) = selectedRectMetrics(frameContentRect);
-    memberSlot(metrics, kFrameScreenRectKey) = selectedRectMetrics(frameScreenRect);
-    memberSlot(metrics, kFrameScaleKey) = frameScale;
-    memberSlot(metrics, kFrameContentScaleKey) = frameContentScale;
-    memberSlot(metrics, kFrameCopyFailuresKey) = frameCopyFailures;
-    memberSlot(metrics, kErrorCodeKey) = optionalJson(lastErrorCode);
+    members[kFilterRectKey] = selectedRectMetrics(filterRect);
+    members[kFrameAgeKey] = frameAge;
+    members[kFrameContentRectKey] = selectedRectMetrics(frameContentRect);
+    members[kFrameContentScaleKey] = frameContentScale;
+    members[kFrameCopyFailuresKey] = frameCopyFailures;
+    members[kFrameScaleKey] = frameScale;
+    members[kFrameScreenRectKey] = selectedRectMetrics(frameScreenRect);
+    members[kFramesKey] = frames;
+    members[kFreshKey] = current(now).has_value();
+    members[kGenerationKey] = generation;
+    // Kept for the companion, which still reads them; this design has neither.
+    members[kGlobalMetadataRequestsKey] = 0;
+    members[kRawBuffersKey] = raw;
+    members[kRecoveriesKey] = totalRecoveries;
+    members[kRecoveryAttemptsKey] = health.attempts;
+    members[kRecoveryReasonKey] = recoveryReason ? Json(*recoveryReason) : Json(nullptr);
+    members[kSecondaryStreamsKey] = 0;
+    members[kSelectedDisplayKey] = selectedDisplay ? Json(*selectedDisplay) : Json(nullptr);
+    members[kSelectedHeightKey] = bounds.absHeight();
+    members[kSelectedWidthKey] = bounds.absWidth();
+    members[kSourceUnavailableKey] = sourceUnavailable;
+    members[kStartCompletionsKey] = startCompletions;
+    members[kStartsKey] = starts;
+    members[kStateKey] = displayState();
+    members[kStreamCreationsKey] = streamCreations;
+    members[kTransportReplacementsKey] = transportReplacements;
+    members[kTransportRetiringKey] = retiringStream != nullptr;
 }
 
 }  // namespace scene
