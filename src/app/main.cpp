@@ -2,6 +2,9 @@
 // when one is reachable or asked for) and the production runtime, then runs the
 // entry.
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "core/entry.h"
 #include "platform/asio_runtime.h"
@@ -14,6 +17,16 @@
 extern char** environ;
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+    // Captured frames are blocks of tens of megabytes. By default glibc raises
+    // its mapping threshold above such a block the first time one is freed;
+    // later frames then come from the heap, where freed ones stay resident
+    // wherever they happen to lie, and the resident size drifts by whole
+    // frames with timing. A fixed threshold keeps every large block in a
+    // mapping of its own, returned to the system when its last holder lets
+    // go. (Steady streams reuse their pools' blocks, so this costs no faults.)
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     const scene::Arguments arguments(argv, argv + argc);
     scene::Environment environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
