@@ -1,6 +1,8 @@
 #include "core/snapshot_text.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace scene {
 namespace {
@@ -49,6 +51,14 @@ bool identicalJson(const Json& a, const Json& b) {
             const double right = b.get<double>();
             return std::memcmp(&left, &right, sizeof left) == 0;
         }
+        case Json::value_t::string:
+            return a.get_ref<const std::string&>() == b.get_ref<const std::string&>();
+        case Json::value_t::boolean:
+            return a.get<bool>() == b.get<bool>();
+        case Json::value_t::number_integer:
+            return a.get<std::int64_t>() == b.get<std::int64_t>();
+        case Json::value_t::number_unsigned:
+            return a.get<std::uint64_t>() == b.get<std::uint64_t>();
         case Json::value_t::null:
         case Json::value_t::discarded:
             return true;
