@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <xcb/randr.h>
 
+#include <array>
 #include <memory>
+#include <regex>
 #include <string>
+#include <thread>
 
 #include "platform/asio_runtime.h"
 #include "platform/x11/x11_platform.h"
+#include "x_desktop_for_test.h"
 #include "x_session_for_test.h"
 
 namespace scene::x11 {
@@ -13,6 +19,11 @@ namespace {
 using testing::Child;
 using testing::eventually;
 using testing::installed;
+
+constexpr InputEventType kCountedTypes[] = {
+    InputEventType::leftMouseDown, InputEventType::rightMouseDown, InputEventType::otherMouseDown,
+    InputEventType::scrollWheel,   InputEventType::keyDown,        InputEventType::mouseMoved,
+};
 
 class X11DesktopTest : public testing::XSessionTest {
 protected:
@@ -28,46 +39,243 @@ protected:
         XSessionTest::TearDown();
     }
 
+    std::unique_ptr<Child> startXTerm(const std::string& geometry) {
+        auto client = std::make_unique<Child>(std::vector<std::string>{"xterm", "-geometry", geometry},
+                                              std::vector<std::string>{displayVariable()});
+        EXPECT_TRUE(eventually([&] { return isListed(client->pid()); })) << "xterm never showed";
+        return client;
+    }
+
+    // The client window of `pid` once the manager lists it with its owner.
+    std::optional<xcb_window_t> clientWindow(pid_t pid) {
+        std::optional<xcb_window_t> window;
+        eventually([&] { return (window = testing::clientOf(ewmh_, pid)).has_value(); });
+        return window;
+    }
+
+    bool isListed(pid_t pid) {
+        const auto list = platform_->windowServer().copyWindowList();
+        for (const auto& entry : *list)
+            if (entry.value("kCGWindowOwnerPID", 0) == pid) return true;
+        return false;
+    }
+
+    // Keeps every `name` notification, and whether each came on the thread
+    // that runs the main queue (this one, inside runUntil).
+    void record(WorkspaceNotification name) {
+        platform_->workspace().addObserver(name, [this](const WorkspaceEvent& event) {
+            events_.push_back(event);
+            onMainQueue_ = onMainQueue_ && std::this_thread::get_id() == testThread_;
+            if (check_) check_();
+        });
+    }
+
+    bool received(WorkspaceNotification name, pid_t pid) const {
+        for (const auto& event : events_)
+            if (event.name == name && event.application && event.application->processIdentifier == pid) return true;
+        return false;
+    }
+
+    // Runs the main queue until `done` holds after a notification, for ten
+    // seconds at most. The runtime runs once, so a test waits here once.
+    bool runUntil(std::function<bool()> done) {
+        check_ = [this, done] {
+            if (done()) runtime_->requestExit(0);
+        };
+        runtime_->mainQueue().post(check_);
+        runtime_->mainQueue().postAfter(10, [this] { runtime_->requestExit(1); });
+        return runtime_->run() == 0;
+    }
+
     std::unique_ptr<AsioRuntime> runtime_;
     std::unique_ptr<X11Platform> platform_;
+    std::vector<WorkspaceEvent> events_;
+    bool onMainQueue_ = true;
+    std::function<void()> check_;
+    const std::thread::id testThread_ = std::this_thread::get_id();
 };
 
 TEST_F(X11DesktopTest, ListsAClientWithItsOwnerAndFramedBoundsAndMakesItFront) {
     if (!installed("xterm")) GTEST_SKIP() << "xterm is needed";
-    Child client({"xterm", "-geometry", "80x24+100+100"}, {displayVariable()});
-    ASSERT_GT(client.pid(), 0);
-    auto& server = platform_->windowServer();
-    std::shared_ptr<const nlohmann::json> list;
-    ASSERT_TRUE(eventually([&] {
-        list = server.copyWindowList();
-        for (const auto& entry : *list)
-            if (entry.value("kCGWindowOwnerPID", 0) == client.pid()) return true;
-        return false;
-    }));
+    const auto client = startXTerm("80x24+100+100");
+    const auto list = platform_->windowServer().copyWindowList();
     for (const auto& entry : *list) {
-        if (entry.value("kCGWindowOwnerPID", 0) != client.pid()) continue;
+        const auto& bounds = entry["kCGWindowBounds"];
+        const double x = bounds["X"], y = bounds["Y"], width = bounds["Width"], height = bounds["Height"];
+        // The manager's own helper (a mapped pixel far off screen) is no window.
+        EXPECT_FALSE(width <= 1 && height <= 1) << entry;
+        EXPECT_TRUE(x < 1280 && y < 800 && x + width > 0 && y + height > 0) << entry;
+        if (entry.value("kCGWindowOwnerPID", 0) != client->pid()) continue;
         EXPECT_EQ(entry["kCGWindowLayer"], kNormalLevel);
-        EXPECT_GT(entry["kCGWindowBounds"]["Width"].get<double>(), 0.0);
-        EXPECT_TRUE(entry["kCGWindowBounds"]["X"].is_number_float());
+        EXPECT_TRUE(bounds["X"].is_number_float());
     }
     auto& workspace = platform_->workspace();
     EXPECT_TRUE(eventually([&] {
         const auto front = workspace.frontmostApplication();
-        return front && front->processIdentifier == client.pid() && front->bundleIdentifier == "XTerm";
+        return front && front->processIdentifier == client->pid() && front->bundleIdentifier == "XTerm";
     }));
-    EXPECT_TRUE(workspace.bundlePath(client.pid()));
+    EXPECT_TRUE(workspace.bundlePath(client->pid()));
 }
 
-TEST_F(X11DesktopTest, DisplaysComeFromTheServerMonitors) {
+TEST_F(X11DesktopTest, DisplaysComeFromTheServerMonitorsAndAreKnownByTheirEDID) {
     auto& server = platform_->windowServer();
     const auto displays = server.activeDisplayList(8);
     ASSERT_TRUE(displays);
     ASSERT_EQ(displays->size(), 1u);
-    EXPECT_EQ(server.displayBounds(displays->front()), (Rect{0, 0, 1280, 800}));
-    EXPECT_TRUE(server.displayIsActive(displays->front()));
-    EXPECT_TRUE(server.displayUUID(displays->front()));
+    const DisplayID display = displays->front();
+    EXPECT_EQ(server.displayBounds(display), (Rect{0, 0, 1280, 800}));
+    EXPECT_TRUE(server.displayIsActive(display));
+    EXPECT_FALSE(server.displayIsAsleep(display));
     EXPECT_EQ(server.sessionDictionary(),
               (nlohmann::json{{"CGSSessionScreenIsLocked", false}, {"kCGSSessionOnConsoleKey", true}}));
+
+    // The virtual output has no EDID: its connector names it.
+    const auto connector = server.displayUUID(display);
+    ASSERT_TRUE(connector);
+    EXPECT_FALSE(connector->empty());
+
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, 4, "EDID"), nullptr);
+    ASSERT_TRUE(atom);
+    const xcb_atom_t edidAtom = atom->atom;
+    free(atom);
+    std::array<std::uint8_t, 128> edid{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC, 0x42, 0x41};
+    const auto plug = [&] {
+        xcb_randr_change_output_property(connection_, display, edidAtom, XCB_ATOM_INTEGER, 8, XCB_PROP_MODE_REPLACE,
+                                         edid.size(), edid.data());
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        return server.displayUUID(display);
+    };
+    const auto panel = plug();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(std::regex_match(*panel, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
+        << *panel;
+    EXPECT_EQ(server.displayUUID(display), panel);
+    edid[15] ^= 1;  // another panel of the same model: its serial number
+    EXPECT_NE(plug(), panel);
+}
+
+TEST_F(X11DesktopTest, ADesktopSwitchIsASpaceChangeOnTheMainQueueAndTakesTheOldDesktopOffTheList) {
+    if (!installed("xterm")) GTEST_SKIP() << "xterm is needed";
+    const auto client = startXTerm("80x24+100+100");
+    // A handler removed by an earlier handler of the same notification does
+    // not run, though the notification was already on its way.
+    auto& workspace = platform_->workspace();
+    ObserverToken removed = 0;
+    int removedRuns = 0;
+    workspace.addObserver(WorkspaceNotification::activeSpaceDidChange,
+                          [&](const WorkspaceEvent&) { workspace.removeObserver(removed); });
+    removed = workspace.addObserver(WorkspaceNotification::activeSpaceDidChange,
+                                    [&](const WorkspaceEvent&) { ++removedRuns; });
+    record(WorkspaceNotification::activeSpaceDidChange);
+
+    testing::switchDesktop(ewmh_, 1);
+    ASSERT_TRUE(runUntil([&] { return !events_.empty(); }));
+    EXPECT_TRUE(onMainQueue_);
+    EXPECT_FALSE(events_.front().application);
+    EXPECT_EQ(removedRuns, 0);
+    EXPECT_TRUE(eventually([&] { return !isListed(client->pid()); }));
+}
+
+TEST_F(X11DesktopTest, ActivatingAnotherClientActivatesItsApplication) {
+    if (!installed("xterm")) GTEST_SKIP() << "xterm is needed";
+    const auto first = startXTerm("80x24+100+100");
+    const auto second = startXTerm("80x24+600+300");
+    ASSERT_TRUE(eventually([&] {
+        const auto front = platform_->workspace().frontmostApplication();
+        return front && front->processIdentifier == second->pid();
+    }));
+    const auto window = clientWindow(first->pid());
+    ASSERT_TRUE(window);
+    record(WorkspaceNotification::didActivateApplication);
+
+    testing::activate(ewmh_, *window);
+    ASSERT_TRUE(runUntil([&] { return received(WorkspaceNotification::didActivateApplication, first->pid()); }));
+    EXPECT_TRUE(onMainQueue_);
+    EXPECT_EQ(events_.back().application, (RunningApplication{first->pid(), "XTerm"}));
+}
+
+TEST_F(X11DesktopTest, MinimisingEveryWindowHidesTheApplicationAndActivatingItUnhidesIt) {
+    if (!installed("xterm") || !installed("xdotool")) GTEST_SKIP() << "xterm and xdotool are needed";
+    const auto client = startXTerm("80x24+100+100");
+    const auto window = clientWindow(client->pid());
+    ASSERT_TRUE(window);
+    record(WorkspaceNotification::didHideApplication);
+    record(WorkspaceNotification::didUnhideApplication);
+
+    ASSERT_EQ(testing::runToEnd({"xdotool", "windowminimize", std::to_string(*window)}, {displayVariable()}), 0);
+    bool shown = false;
+    ASSERT_TRUE(runUntil([&] {
+        if (!shown && received(WorkspaceNotification::didHideApplication, client->pid())) {
+            testing::activate(ewmh_, *window);
+            shown = true;
+        }
+        return received(WorkspaceNotification::didUnhideApplication, client->pid());
+    }));
+    ASSERT_EQ(events_.size(), 2u);
+    EXPECT_EQ(events_[0].name, WorkspaceNotification::didHideApplication);
+    EXPECT_EQ(events_[0].application, (RunningApplication{client->pid(), "XTerm"}));
+    EXPECT_TRUE(onMainQueue_);
+}
+
+TEST_F(X11DesktopTest, AKilledClientTerminatesItsApplication) {
+    if (!installed("xterm")) GTEST_SKIP() << "xterm is needed";
+    const auto client = startXTerm("80x24+100+100");
+    record(WorkspaceNotification::didTerminateApplication);
+
+    ASSERT_EQ(kill(client->pid(), SIGKILL), 0);
+    ASSERT_TRUE(runUntil([&] { return received(WorkspaceNotification::didTerminateApplication, client->pid()); }));
+    EXPECT_EQ(events_.back().application, (RunningApplication{client->pid(), "XTerm"}));
+    EXPECT_TRUE(onMainQueue_);
+}
+
+TEST_F(X11DesktopTest, RawInputMovesEachCounterOncePerEvent) {
+    if (!installed("xdotool")) GTEST_SKIP() << "xdotool is needed";
+    auto& server = platform_->windowServer();
+    const auto counts = [&] {
+        std::array<std::uint32_t, std::size(kCountedTypes)> result{};
+        for (std::size_t i = 0; i < result.size(); ++i) result[i] = server.eventCounter(kCountedTypes[i]);
+        return result;
+    };
+    const auto before = counts();  // counting starts here
+
+    // The key comes last: events arrive in order, so once it is counted
+    // every earlier one is too.
+    ASSERT_EQ(testing::runToEnd({"xdotool", "mousemove_relative", "--", "30", "20", "click", "1", "click", "3", "click",
+                                 "2", "click", "4", "click", "5", "key", "a"},
+                                {displayVariable()}),
+              0);
+    std::array<std::uint32_t, std::size(kCountedTypes)> after{};
+    ASSERT_TRUE(eventually([&] {
+        free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+        after = counts();
+        return after[4] != before[4];
+    }));
+    const std::array<std::uint32_t, std::size(kCountedTypes)> moved = {1, 1, 1, 2, 1, 1};
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(after[i] - before[i], moved[i]) << "counter of event type " << static_cast<int>(kCountedTypes[i]);
+}
+
+TEST_F(X11DesktopTest, ADockTypeWindowIsListedAtTheDockLevelAndItsOwnerIsTheDock) {
+    const testing::DockWindow dock(display_, {140, 752, 1000, 48});
+    ASSERT_NE(dock.window(), XCB_WINDOW_NONE);
+    nlohmann::json listed;
+    ASSERT_TRUE(eventually([&] {
+        const auto list = platform_->windowServer().copyWindowList();
+        for (const auto& entry : *list)
+            if (entry["kCGWindowNumber"] == dock.window()) listed = entry;
+        return !listed.is_null();
+    }));
+    EXPECT_EQ(listed["kCGWindowLayer"], platform_->windowServer().dockWindowLevel());
+    EXPECT_EQ(listed["kCGWindowLayer"], 20);
+    EXPECT_EQ(listed["kCGWindowOwnerPID"], getpid());
+    EXPECT_EQ(listed["kCGWindowBounds"],
+              (nlohmann::json{{"X", 140.0}, {"Y", 752.0}, {"Width", 1000.0}, {"Height", 48.0}}));
+
+    auto& workspace = platform_->workspace();
+    EXPECT_EQ(workspace.runningApplication(getpid()), (RunningApplication{getpid(), std::string(kDockBundleID)}));
+    EXPECT_EQ(workspace.runningApplications(kDockBundleID),
+              (std::vector<RunningApplication>{{getpid(), std::string(kDockBundleID)}}));
 }
 
 }  // namespace

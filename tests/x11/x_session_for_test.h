@@ -10,6 +10,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -69,8 +70,39 @@ inline bool eventually(const std::function<bool()>& condition,
     return false;
 }
 
-// Starts Xvfb (1280 x 800 unless told otherwise) and openbox in SetUp, and
-// skips the test when either is missing.
+// The window manager lists `window` among its clients.
+inline bool isManaged(xcb_ewmh_connection_t& ewmh, xcb_window_t window) {
+    xcb_ewmh_get_windows_reply_t clients;
+    if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &clients, nullptr) == 0) return false;
+    const bool managed = std::find(clients.windows, clients.windows + clients.windows_len, window) !=
+                         clients.windows + clients.windows_len;
+    xcb_ewmh_get_windows_reply_wipe(&clients);
+    return managed;
+}
+
+// Waits until the window manager takes new windows. It names itself on the
+// root before it handles map requests, and a window mapped in between may
+// never be managed; so a probe window is mapped again until the manager lists
+// it, then destroyed. False when the manager never takes it.
+inline bool awaitManager(xcb_ewmh_connection_t& ewmh) {
+    xcb_connection_t* connection = ewmh.connection;
+    xcb_screen_t* screen = ewmh.screens[0];
+    const xcb_window_t probe = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    bool managed = false;
+    for (int attempt = 0; attempt < 40 && !managed; ++attempt) {
+        xcb_map_window(connection, probe);
+        xcb_flush(connection);
+        managed = eventually([&] { return isManaged(ewmh, probe); }, std::chrono::milliseconds(250));
+    }
+    xcb_destroy_window(connection, probe);
+    xcb_flush(connection);
+    return managed && eventually([&] { return !isManaged(ewmh, probe); });
+}
+
+// Starts Xvfb (1280 x 800 unless told otherwise) and openbox in SetUp, waits
+// until openbox takes windows, and skips the test when either is missing.
 class XSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -99,6 +131,7 @@ protected:
             return xcb_ewmh_get_supporting_wm_check_reply(
                        &ewmh_, xcb_ewmh_get_supporting_wm_check(&ewmh_, ewmh_.screens[0]->root), &check, nullptr) != 0;
         }));
+        ASSERT_TRUE(awaitManager(ewmh_));
     }
     void TearDown() override {
         if (connection_ != nullptr) {

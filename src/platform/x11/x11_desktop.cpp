@@ -1,5 +1,6 @@
 #include "platform/x11/x11_desktop.h"
 
+#include <xcb/dpms.h>
 #include <xcb/randr.h>
 #include <xcb/res.h>
 #include <xcb/screensaver.h>
@@ -56,11 +57,14 @@ std::shared_ptr<X11Desktop> X11Desktop::open(const std::string& displayName) {
 
 X11Desktop::X11Desktop(xcb_connection_t* connection, std::unique_ptr<xcb_ewmh_connection_t> ewmh, int screen)
     : connection_(connection), ewmh_(std::move(ewmh)), screen_(screen), root_(ewmh_->screens[screen]->root) {
-    constexpr std::string_view kOpacity = "_NET_WM_WINDOW_OPACITY";
+    opacityAtom_ = internAtom("_NET_WM_WINDOW_OPACITY");
+    edidAtom_ = internAtom("EDID");
+}
+
+xcb_atom_t X11Desktop::internAtom(std::string_view name) {
     auto reply = own(xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(kOpacity.size()), kOpacity.data()),
-        nullptr));
-    opacityAtom_ = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 X11Desktop::~X11Desktop() {
@@ -140,21 +144,13 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
         result.push_back(std::move(window));
     }
 
+    std::vector<Rect> screens;
+    for (const auto& monitor : readMonitors()) screens.push_back(monitor.bounds);
+
     std::vector<ClientWindow> listed;
     for (auto& window : result) {
         const xcb_window_t id = window.facts.number;
-        xcb_ewmh_get_atoms_reply_t atoms;
-        if (xcb_ewmh_get_wm_window_type_reply(ewmh_.get(), xcb_ewmh_get_wm_window_type(ewmh_.get(), id), &atoms,
-                                              nullptr) != 0) {
-            for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-                window.traits.types.push_back(atomName(connection_, atoms.atoms[i], names));
-            xcb_ewmh_get_atoms_reply_wipe(&atoms);
-        }
-        if (xcb_ewmh_get_wm_state_reply(ewmh_.get(), xcb_ewmh_get_wm_state(ewmh_.get(), id), &atoms, nullptr) != 0) {
-            for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-                window.traits.states.push_back(atomName(connection_, atoms.atoms[i], names));
-            xcb_ewmh_get_atoms_reply_wipe(&atoms);
-        }
+        readTraits(window, names);
         if (!isListed(window.traits)) continue;
 
         auto geometry = own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, id), nullptr));
@@ -171,6 +167,7 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
             Rect{static_cast<double>(origin->dst_x) - extents.left, static_cast<double>(origin->dst_y) - extents.top,
                  static_cast<double>(geometry->width) + extents.left + extents.right,
                  static_cast<double>(geometry->height) + extents.top + extents.bottom};
+        if (!isShownOnMonitors(window.facts.bounds, screens)) continue;
         window.facts.level = windowLevel(window.traits);
         window.facts.pid = pidOf(id);
 
@@ -178,25 +175,43 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
             connection_, xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr));
         if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
             window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
-
-        // WM_CLASS is "instance\0class\0", but clients may leave out the final
-        // terminator; the library's reader then runs past the property, so
-        // the two names are cut out within the value's own length.
-        auto wmClass = own(xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
-        if (wmClass) {
-            const auto* text = static_cast<const char*>(xcb_get_property_value(wmClass.get()));
-            const std::string_view value(text, static_cast<std::size_t>(xcb_get_property_value_length(wmClass.get())));
-            const std::size_t instanceEnd = value.find('\0');
-            if (instanceEnd != std::string_view::npos) {
-                const std::string_view rest = value.substr(instanceEnd + 1);
-                const std::string_view name = rest.substr(0, rest.find('\0'));
-                if (!name.empty()) window.className = std::string(name);
-            }
-        }
+        readClassName(window);
         listed.push_back(std::move(window));
     }
     return listed;
+}
+
+void X11Desktop::readTraits(ClientWindow& window, std::map<xcb_atom_t, std::string>& names) {
+    const xcb_window_t id = window.facts.number;
+    xcb_ewmh_get_atoms_reply_t atoms;
+    if (xcb_ewmh_get_wm_window_type_reply(ewmh_.get(), xcb_ewmh_get_wm_window_type(ewmh_.get(), id), &atoms, nullptr) !=
+        0) {
+        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
+            window.traits.types.push_back(atomName(connection_, atoms.atoms[i], names));
+        xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    }
+    if (xcb_ewmh_get_wm_state_reply(ewmh_.get(), xcb_ewmh_get_wm_state(ewmh_.get(), id), &atoms, nullptr) != 0) {
+        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
+            window.traits.states.push_back(atomName(connection_, atoms.atoms[i], names));
+        xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    }
+}
+
+void X11Desktop::readClassName(ClientWindow& window) {
+    // WM_CLASS is "instance\0class\0", but clients may leave out the final
+    // terminator; the library's reader then runs past the property, so the
+    // two names are cut out within the value's own length.
+    auto wmClass = own(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, window.facts.number, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+        nullptr));
+    if (!wmClass) return;
+    const auto* text = static_cast<const char*>(xcb_get_property_value(wmClass.get()));
+    const std::string_view value(text, static_cast<std::size_t>(xcb_get_property_value_length(wmClass.get())));
+    const std::size_t instanceEnd = value.find('\0');
+    if (instanceEnd == std::string_view::npos) return;
+    const std::string_view rest = value.substr(instanceEnd + 1);
+    const std::string_view name = rest.substr(0, rest.find('\0'));
+    if (!name.empty()) window.className = std::string(name);
 }
 
 std::optional<std::int32_t> X11Desktop::activeWindowPID() {
@@ -211,6 +226,10 @@ std::optional<std::int32_t> X11Desktop::activeWindowPID() {
 
 std::vector<Monitor> X11Desktop::monitors() {
     std::lock_guard lock(mutex_);
+    return readMonitors();
+}
+
+std::vector<Monitor> X11Desktop::readMonitors() {
     std::vector<Monitor> result;
     auto reply = own(xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr));
     if (!reply) return result;
@@ -240,6 +259,66 @@ std::uint16_t X11Desktop::pointerMask() {
     std::lock_guard lock(mutex_);
     auto reply = own(xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
     return reply ? reply->mask : 0;
+}
+
+std::vector<std::uint32_t> X11Desktop::clientList() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint32_t> result;
+    xcb_ewmh_get_windows_reply_t clients;
+    if (xcb_ewmh_get_client_list_reply(ewmh_.get(), xcb_ewmh_get_client_list(ewmh_.get(), screen_), &clients,
+                                       nullptr) != 0) {
+        result.assign(clients.windows, clients.windows + clients.windows_len);
+        xcb_ewmh_get_windows_reply_wipe(&clients);
+    }
+    return result;
+}
+
+std::optional<std::uint32_t> X11Desktop::currentDesktop() {
+    std::lock_guard lock(mutex_);
+    std::uint32_t desktop = 0;
+    if (xcb_ewmh_get_current_desktop_reply(ewmh_.get(), xcb_ewmh_get_current_desktop(ewmh_.get(), screen_), &desktop,
+                                           nullptr) == 0)
+        return std::nullopt;
+    return desktop;
+}
+
+std::optional<ClientWindow> X11Desktop::client(std::uint32_t window) {
+    std::lock_guard lock(mutex_);
+    auto attributes =
+        own(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr));
+    if (!attributes) return std::nullopt;
+    ClientWindow result;
+    result.facts.number = window;
+    result.traits.overrideRedirect = attributes->override_redirect != 0;
+    std::map<xcb_atom_t, std::string> names;
+    readTraits(result, names);
+    result.facts.level = windowLevel(result.traits);
+    result.facts.pid = pidOf(window);
+    readClassName(result);
+    return result;
+}
+
+std::vector<std::uint8_t> X11Desktop::outputEDID(std::uint32_t output) {
+    std::lock_guard lock(mutex_);
+    if (edidAtom_ == XCB_ATOM_NONE) return {};
+    // A base block and up to three extension blocks, in 32-bit units.
+    constexpr std::uint32_t kLongs = 4 * 128 / 4;
+    auto reply = own(xcb_randr_get_output_property_reply(
+        connection_,
+        xcb_randr_get_output_property(connection_, output, edidAtom_, XCB_GET_PROPERTY_TYPE_ANY, 0, kLongs, 0, 0),
+        nullptr));
+    if (!reply || reply->format != 8) return {};
+    const std::uint8_t* data = xcb_randr_get_output_property_data(reply.get());
+    return std::vector<std::uint8_t>(data, data + xcb_randr_get_output_property_data_length(reply.get()));
+}
+
+std::optional<bool> X11Desktop::displaysAsleep() {
+    std::lock_guard lock(mutex_);
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection_, &xcb_dpms_id);
+    if (extension == nullptr || extension->present == 0) return std::nullopt;
+    auto info = own(xcb_dpms_info_reply(connection_, xcb_dpms_info(connection_), nullptr));
+    if (!info) return std::nullopt;
+    return info->state != 0 && info->power_level != XCB_DPMS_DPMS_MODE_ON;
 }
 
 }  // namespace scene::x11

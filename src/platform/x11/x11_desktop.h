@@ -4,10 +4,12 @@
 #include <xcb/xcb_ewmh.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/rect.h"
@@ -39,8 +41,9 @@ public:
     X11Desktop(const X11Desktop&) = delete;
     X11Desktop& operator=(const X11Desktop&) = delete;
 
-    // Managed windows on the current desktop front to back, then unmanaged
-    // viewable pop-ups in front of them.
+    // Front to back: unmanaged viewable pop-ups, then managed windows on the
+    // current desktop. Helper windows that show nothing (isShownOnMonitors)
+    // are left out.
     std::vector<ClientWindow> onScreenWindows();
     std::optional<std::int32_t> activeWindowPID();
     std::vector<Monitor> monitors();
@@ -48,9 +51,26 @@ public:
     // Pointer button and modifier mask of the core protocol.
     std::uint16_t pointerMask();
 
+    // Managed clients in the manager's mapping order, on every desktop.
+    std::vector<std::uint32_t> clientList();
+    std::optional<std::uint32_t> currentDesktop();
+    // Owner, class and traits of one client (no geometry); nothing once the
+    // window is gone.
+    std::optional<ClientWindow> client(std::uint32_t window);
+    // The EDID block of a RandR output; empty when it has none.
+    std::vector<std::uint8_t> outputEDID(std::uint32_t output);
+    // Whether power management has put the displays to sleep; nothing when
+    // the server has no power management.
+    std::optional<bool> displaysAsleep();
+
 private:
     X11Desktop(xcb_connection_t* connection, std::unique_ptr<xcb_ewmh_connection_t> ewmh, int screen);
+    // The helpers below expect the lock to be held.
     std::optional<std::int32_t> pidOf(std::uint32_t window);
+    std::vector<Monitor> readMonitors();
+    void readTraits(ClientWindow& window, std::map<xcb_atom_t, std::string>& names);
+    void readClassName(ClientWindow& window);
+    xcb_atom_t internAtom(std::string_view name);
 
     std::mutex mutex_;
     xcb_connection_t* connection_;
@@ -58,6 +78,7 @@ private:
     int screen_;
     std::uint32_t root_;
     std::uint32_t opacityAtom_ = 0;
+    std::uint32_t edidAtom_ = 0;  // none when no output has ever had one
 };
 
 }  // namespace scene::x11

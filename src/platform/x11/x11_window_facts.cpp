@@ -37,6 +37,13 @@ bool isListed(const WindowTraits& traits) {
     return !hasState(traits, "_NET_WM_STATE_HIDDEN") && !hasType(traits, "_NET_WM_WINDOW_TYPE_DESKTOP");
 }
 
+bool isShownOnMonitors(const Rect& bounds, const std::vector<Rect>& monitors) {
+    if (bounds.absWidth() <= 1 && bounds.absHeight() <= 1) return false;
+    if (monitors.empty()) return true;
+    return std::any_of(monitors.begin(), monitors.end(),
+                       [&](const Rect& monitor) { return !bounds.intersection(monitor).isEmpty(); });
+}
+
 nlohmann::json windowListEntry(const WindowFacts& facts) {
     // Bounds and alpha are floating-point numbers, as strict double reads expect.
     nlohmann::json entry = {

@@ -30,6 +30,11 @@ struct WindowTraits {
 int windowLevel(const WindowTraits& traits);
 // Minimised and desktop-type windows are not on screen as far as the list goes.
 bool isListed(const WindowTraits& traits);
+// Managers and toolkits keep helper windows mapped out of sight: a single
+// pixel, or wholly off every monitor (a window touching a monitor's edge from
+// outside shows nothing of itself). With no monitors known only the size
+// counts.
+bool isShownOnMonitors(const Rect& bounds, const std::vector<Rect>& monitors);
 bool hasType(const WindowTraits& traits, std::string_view type);
 
 // The facts of one listed window, in root coordinates including the frame.

@@ -36,6 +36,28 @@ TEST(WindowLevelTest, MinimisedAndDesktopWindowsAreNotListed) {
     EXPECT_FALSE(isListed({{"_NET_WM_WINDOW_TYPE_DESKTOP"}, {}, false}));
 }
 
+TEST(WindowLevelTest, HelpersThatShowNothingAreNotListed) {
+    const std::vector<Rect> monitors = {{0, 0, 1280, 800}, {1280, 0, 1920, 1080}};
+    struct Case {
+        Rect bounds;
+        bool shown;
+    };
+    const Case cases[] = {
+        {{-100, -100, 1, 1}, false},    // a manager's check window
+        {{10, 10, 1, 1}, false},        // a single pixel, even on screen
+        {{10, 10, 1, 40}, true},        // thin is not a pixel
+        {{-50, 10, 50, 40}, false},     // touches the left edge from outside
+        {{-50, 10, 51, 40}, true},      // one column on screen
+        {{0, 800, 200, 100}, false},    // below the first monitor, touching it
+        {{1200, 900, 200, 100}, true},  // below the first, on the taller second
+        {{3200, 0, 100, 100}, false},   // right of the second
+    };
+    for (const auto& c : cases) EXPECT_EQ(isShownOnMonitors(c.bounds, monitors), c.shown) << c.bounds.x;
+    // Without monitors only the size counts.
+    EXPECT_TRUE(isShownOnMonitors({-5000, -5000, 200, 200}, {}));
+    EXPECT_FALSE(isShownOnMonitors({0, 0, 1, 1}, {}));
+}
+
 TEST(WindowListEntryTest, CarriesTheServerKeysWithFloatingBounds) {
     WindowFacts facts;
     facts.pid = 412;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/x11/x11_display_identity.h"
+
 namespace scene::x11 {
 namespace {
 
@@ -60,12 +62,16 @@ Rect X11WindowServer::displayBounds(DisplayID display) {
 
 bool X11WindowServer::displayIsActive(DisplayID display) { return monitor(display).has_value(); }
 
-// Power state is not read yet; a listed monitor counts as awake.
-bool X11WindowServer::displayIsAsleep(DisplayID) { return false; }
+// Power management covers the whole screen; a server without it never sleeps.
+bool X11WindowServer::displayIsAsleep(DisplayID) { return desktop_->displaysAsleep().value_or(false); }
 
 std::optional<std::string> X11WindowServer::displayUUID(DisplayID display) {
     const auto found = monitor(display);
-    if (!found || found->name.empty()) return std::nullopt;
+    if (!found) return std::nullopt;
+    if (const auto edid = desktop_->outputEDID(found->id); !edid.empty()) return displayIdentityFromEDID(edid);
+    // Virtual and some remote outputs have no EDID; their connector is all
+    // there is to tell them apart.
+    if (found->name.empty()) return std::nullopt;
     return found->name;
 }
 
@@ -77,5 +83,10 @@ std::optional<nlohmann::json> X11WindowServer::sessionDictionary() {
 bool X11WindowServer::leftButtonDown() { return (desktop_->pointerMask() & kButton1Mask) != 0; }
 
 std::uint64_t X11WindowServer::modifierFlags() { return modifierFlagsFromMask(desktop_->pointerMask()); }
+
+std::uint32_t X11WindowServer::eventCounter(InputEventType type) {
+    std::call_once(countersStarted_, [this] { counters_ = X11InputCounters::start(displayName_); });
+    return counters_ ? counters_->count(type) : 0;
+}
 
 }  // namespace scene::x11

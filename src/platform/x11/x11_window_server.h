@@ -1,24 +1,25 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/runtime.h"
 #include "platform/window_server.h"
 #include "platform/x11/x11_desktop.h"
+#include "platform/x11/x11_input_counters.h"
 
 namespace scene::x11 {
 
 // The window server of an X desktop: the window list in EWMH stacking order,
-// RandR monitors as displays, the screen saver as the session lock and the
-// core pointer state. Any thread. Input event counters stay 0: this back-end
-// does not watch raw input yet.
+// RandR monitors as displays (known by their EDID), power management as
+// display sleep, the screen saver as the session lock, the core pointer state,
+// and input counts kept from raw input on a connection of their own, watched
+// from the first time they are asked for. Any thread.
 class X11WindowServer final : public WindowServer {
 public:
-    // `runtime` and `displayName` serve the services that watch the server on
-    // connections of their own.
-    X11WindowServer(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& /*displayName*/)
-        : desktop_(std::move(desktop)) {}
+    X11WindowServer(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& displayName)
+        : desktop_(std::move(desktop)), displayName_(displayName) {}
 
     std::shared_ptr<const nlohmann::json> copyWindowList() override;
     int dockWindowLevel() override { return kDockLevel; }
@@ -31,7 +32,7 @@ public:
     std::optional<nlohmann::json> sessionDictionary() override;
     bool leftButtonDown() override;
     std::uint64_t modifierFlags() override;
-    std::uint32_t eventCounter(InputEventType) override { return 0; }
+    std::uint32_t eventCounter(InputEventType type) override;
     // No capture on this back-end yet, so nothing to allow.
     bool preflightScreenCaptureAccess() override { return false; }
 
@@ -39,6 +40,9 @@ private:
     std::optional<Monitor> monitor(DisplayID display);
 
     std::shared_ptr<X11Desktop> desktop_;
+    const std::string displayName_;
+    std::once_flag countersStarted_;
+    std::unique_ptr<X11InputCounters> counters_;  // set once, under countersStarted_; none without XInput 2.2
 };
 
 // The core protocol's modifier mask as the logic's modifier flags.

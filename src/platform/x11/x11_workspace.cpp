@@ -8,6 +8,25 @@
 #include <filesystem>
 
 namespace scene::x11 {
+namespace {
+
+constexpr double kPowerCheckSeconds = 1.0;
+constexpr double kPowerCheckLeeway = 0.1;
+
+}  // namespace
+
+X11Workspace::X11Workspace(std::shared_ptr<X11Desktop> desktop, Runtime& runtime, const std::string& displayName)
+    : desktop_(std::move(desktop)), runtime_(runtime), displayName_(displayName) {}
+
+X11Workspace::~X11Workspace() {
+    if (powerTimer_) powerTimer_->cancel();
+    {
+        std::lock_guard lock(watchMutex_);
+        watcher_.reset();  // joins the event thread
+    }
+    // What the thread already posted finds nobody to tell.
+    observers_->clear();
+}
 
 std::optional<std::string> bundleIdentifierOf(const ClientWindow& window) {
     if (hasType(window.traits, "_NET_WM_WINDOW_TYPE_DOCK")) return std::string(kDockBundleID);
@@ -59,12 +78,46 @@ std::vector<Screen> X11Workspace::screens() {
     return result;
 }
 
-ObserverToken X11Workspace::addObserver(WorkspaceNotification, std::function<void(const WorkspaceEvent&)>) {
-    std::lock_guard lock(observerMutex_);
-    return nextToken_++;
+ObserverToken X11Workspace::addObserver(WorkspaceNotification name,
+                                        std::function<void(const WorkspaceEvent&)> handler) {
+    const ObserverToken token = observers_->add(name, std::move(handler));
+    if (name == WorkspaceNotification::screensDidSleep || name == WorkspaceNotification::screensDidWake) {
+        watchPower();
+    } else {
+        watchDesktop();
+    }
+    return token;
 }
 
-void X11Workspace::removeObserver(ObserverToken) {}
+void X11Workspace::removeObserver(ObserverToken token) { observers_->remove(token); }
+
+void X11Workspace::watchDesktop() {
+    std::lock_guard lock(watchMutex_);
+    if (watchStarted_) return;
+    watchStarted_ = true;
+    watcher_ = X11EventWatcher::start(
+        displayName_, desktop_, [this](std::int32_t pid) { return runningApplication(pid); },
+        [&queue = runtime_.mainQueue(), observers = observers_](WorkspaceEvent event) {
+            queue.post([observers, event = std::move(event)] { observers->deliver(event); });
+        });
+}
+
+void X11Workspace::watchPower() {
+    if (powerTimer_) return;
+    const auto asleep = desktop_->displaysAsleep();
+    if (!asleep) return;  // no power management on this server
+    displaysAsleep_ = *asleep;
+    powerTimer_ = runtime_.makeTimer([this] { checkPower(); });
+    powerTimer_->schedule(kPowerCheckSeconds, kPowerCheckSeconds, kPowerCheckLeeway);
+}
+
+void X11Workspace::checkPower() {
+    const auto asleep = desktop_->displaysAsleep();
+    if (!asleep || *asleep == displaysAsleep_) return;
+    displaysAsleep_ = *asleep;
+    observers_->deliver(
+        {displaysAsleep_ ? WorkspaceNotification::screensDidSleep : WorkspaceNotification::screensDidWake, {}});
+}
 
 std::string X11Workspace::homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;

@@ -7,6 +7,8 @@
 #include "platform/runtime.h"
 #include "platform/workspace.h"
 #include "platform/x11/x11_desktop.h"
+#include "platform/x11/x11_event_observers.h"
+#include "platform/x11/x11_event_watcher.h"
 #include "platform/x11/x11_window_facts.h"
 
 namespace scene::x11 {
@@ -19,12 +21,17 @@ inline constexpr std::string_view kNotificationUIBundleID = "com.apple.notificat
 std::optional<std::string> bundleIdentifierOf(const ClientWindow& window);
 
 // Applications are the owners of top-level windows; this process's facts come
-// from the kernel. Any thread. Notifications are accepted but not delivered
-// yet: this slice does not watch root property changes.
+// from the kernel. Any thread. Notifications come from a watcher of the
+// desktop on a thread of its own, started with the first observer, and are
+// delivered on the main queue; removing an observer on the main queue stops
+// its deliveries at once. Screen sleep and wake follow the server's power
+// management, checked every second on the main queue from the first observer
+// of either on, where the server has it; nothing on an X desktop tells of
+// system sleep.
 class X11Workspace final : public Workspace {
 public:
-    X11Workspace(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& /*displayName*/)
-        : desktop_(std::move(desktop)) {}
+    X11Workspace(std::shared_ptr<X11Desktop> desktop, Runtime& runtime, const std::string& displayName);
+    ~X11Workspace() override;
 
     std::optional<RunningApplication> frontmostApplication() override;
     std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override;
@@ -32,6 +39,8 @@ public:
     std::optional<std::string> bundlePath(std::int32_t processIdentifier) override;
     std::vector<Screen> screens() override;
 
+    // Observers of screen sleep and wake are added on the main queue, where
+    // the power check's timer lives.
     ObserverToken addObserver(WorkspaceNotification name, std::function<void(const WorkspaceEvent&)> handler) override;
     void removeObserver(ObserverToken token) override;
 
@@ -44,9 +53,21 @@ public:
     SystemVersion systemVersion() override { return SystemVersion{15, 2, 0}; }
 
 private:
+    void watchDesktop();
+    void watchPower();
+    void checkPower();
+
     std::shared_ptr<X11Desktop> desktop_;
-    std::mutex observerMutex_;
-    ObserverToken nextToken_ = 1;
+    Runtime& runtime_;
+    const std::string displayName_;
+    // Shared with deliveries on their way to the main queue.
+    std::shared_ptr<WorkspaceObservers> observers_ = std::make_shared<WorkspaceObservers>();
+    std::mutex watchMutex_;
+    bool watchStarted_ = false;                 // under watchMutex_; a failed start is not retried
+    std::unique_ptr<X11EventWatcher> watcher_;  // under watchMutex_
+    // Main queue only.
+    std::unique_ptr<RepeatingTimer> powerTimer_;
+    bool displaysAsleep_ = false;
 };
 
 }  // namespace scene::x11
