@@ -1,0 +1,242 @@
+// The X back-end against real servers: one grab of a 1920 x 1080 monitor
+// (through the shared segment, and through plain replies for comparison), and
+// one sampling pass's read of the window list with 40 client windows under a
+// window manager. Each starts its own Xvfb (and openbox); without them the
+// benchmarks report that they were skipped.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/asio_runtime.h"
+#include "platform/pixel_pool.h"
+#include "platform/x11/x11_capture_source.h"
+#include "platform/x11/x11_platform.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool installed(const std::string& program) {
+    for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
+        if (std::filesystem::exists(std::string(dir) + "/" + program)) return true;
+    return false;
+}
+
+// A child that the system ends when this process ends, however it ends.
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
+}
+
+void end(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+// An Xvfb of the given screen size, optionally with openbox on it, ended
+// with the object. `display` is empty when it could not be started.
+class XServer {
+public:
+    XServer(const std::string& screen, bool manager) {
+        if (!installed("Xvfb") || (manager && !installed("openbox"))) return;
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        server_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"}, {});
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (number.empty()) return;
+        display = ":" + number;
+        if (manager) manager_ = spawn({"openbox"}, {"DISPLAY=" + display});
+    }
+    ~XServer() {
+        end(manager_);
+        end(server_);
+    }
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    std::string display;
+
+private:
+    pid_t server_ = -1;
+    pid_t manager_ = -1;
+};
+
+// Windows of this process for the window manager to manage; `managed` maps
+// them.
+class ClientWindows {
+public:
+    ClientWindows(const std::string& display, int count)
+        : connection_(display.empty() ? nullptr : xcb_connect(display.c_str(), nullptr)) {
+        if (connection_ == nullptr || xcb_connection_has_error(connection_) != 0 ||
+            xcb_ewmh_init_atoms_replies(&ewmh_, xcb_ewmh_init_atoms(connection_, &ewmh_), nullptr) == 0)
+            return;
+        ewmhReady_ = true;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        for (int i = 0; i < count; ++i) {
+            const xcb_window_t id = xcb_generate_id(connection_);
+            const std::uint32_t background = 0x404040u + static_cast<std::uint32_t>(i) * 0x030201u;
+            const auto x = static_cast<std::int16_t>(20 + (i % 8) * 150);
+            const auto y = static_cast<std::int16_t>(40 + (i / 8) * 130);
+            xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id, screen->root, x, y, 120, 80, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &background);
+            xcb_size_hints_t hints{};
+            xcb_icccm_size_hints_set_position(&hints, 1, x, y);
+            xcb_icccm_set_wm_normal_hints(connection_, id, &hints);
+            xcb_ewmh_set_wm_pid(&ewmh_, id, static_cast<std::uint32_t>(getpid()));
+            constexpr char kClass[] = "bench\0Bench";
+            xcb_icccm_set_wm_class(connection_, id, sizeof kClass, kClass);
+            windows_.push_back(id);
+        }
+    }
+    ~ClientWindows() {
+        if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
+        if (connection_ != nullptr) xcb_disconnect(connection_);
+    }
+    ClientWindows(const ClientWindows&) = delete;
+    ClientWindows& operator=(const ClientWindows&) = delete;
+
+    // Maps them until the manager lists them all. It names itself on the root
+    // before it takes windows, and a map request made in between is lost, so
+    // windows it has not taken are asked again every half second.
+    bool managed(Clock::duration limit) {
+        if (!ewmhReady_) return false;
+        const auto deadline = Clock::now() + limit;
+        auto again = Clock::now();
+        while (Clock::now() < deadline) {
+            std::vector<xcb_window_t> listed;
+            xcb_ewmh_get_windows_reply_t clients;
+            if (xcb_ewmh_get_client_list_reply(&ewmh_, xcb_ewmh_get_client_list(&ewmh_, 0), &clients, nullptr) != 0) {
+                listed.assign(clients.windows, clients.windows + clients.windows_len);
+                xcb_ewmh_get_windows_reply_wipe(&clients);
+            }
+            std::vector<xcb_window_t> waiting;
+            for (const xcb_window_t id : windows_)
+                if (std::find(listed.begin(), listed.end(), id) == listed.end()) waiting.push_back(id);
+            if (waiting.empty()) return true;
+            if (Clock::now() >= again) {
+                for (const xcb_window_t id : waiting) {
+                    xcb_unmap_window(connection_, id);
+                    xcb_map_window(connection_, id);
+                }
+                xcb_flush(connection_);
+                again = Clock::now() + std::chrono::milliseconds(500);
+            }
+        }
+        return false;
+    }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_ewmh_connection_t ewmh_{};
+    bool ewmhReady_ = false;
+    std::vector<xcb_window_t> windows_;
+};
+
+scene::ContentFilter wholeScreen(double width, double height) {
+    scene::ContentFilter filter;
+    filter.style = scene::ContentFilter::Style::display;
+    filter.contentRect = scene::Rect{0, 0, width, height};
+    return filter;
+}
+
+// What a stream's thread does for each frame: read the monitor from the
+// server and write it into pooled storage as opaque BGRA.
+void grab(benchmark::State& state, scene::x11::X11CaptureSource& source) {
+    const auto pool = std::make_shared<scene::PixelPool>(2);
+    int failed = 0;
+    for (auto _ : state) {
+        auto frame = source.grab(1920, 1080, *pool);
+        failed += frame.pixels ? 0 : 1;
+        benchmark::DoNotOptimize(frame.pixels);
+    }
+    state.counters["failed"] = failed;
+}
+
+void windowListRead(benchmark::State& state, scene::WindowServer& server) {
+    for (auto _ : state) benchmark::DoNotOptimize(server.copyWindowList());
+}
+
+// Prints why a benchmark is left out; it is not registered at all, as a
+// benchmark that skips some of its repetitions upsets the statistics.
+void leaveOut(const char* name, const char* reason) { std::fprintf(stderr, "%s: skipped, %s\n", name, reason); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    const XServer large("1920x1080x24", false);
+    const auto screen = wholeScreen(1920, 1080);
+    const auto shared = scene::x11::X11CaptureSource::open(large.display, screen, true);
+    const auto plain = scene::x11::X11CaptureSource::open(large.display, screen, false);
+    if (large.display.empty() || !shared.source || !plain.source) {
+        leaveOut("grabs", "a 1920 x 1080 Xvfb is needed");
+    } else if (!shared.source->sharingMemory()) {
+        leaveOut("grabs", "the server refused the shared segment");
+    } else {
+        benchmark::RegisterBenchmark("sharedMemoryGrab1920x1080",
+                                     [&](benchmark::State& state) { grab(state, *shared.source); })
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark("plainReplyGrab1920x1080",
+                                     [&](benchmark::State& state) { grab(state, *plain.source); })
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+    }
+
+    const XServer managed("1440x900x24", true);
+    scene::AsioRuntime runtime;
+    ClientWindows windows(managed.display, 40);
+    std::unique_ptr<scene::x11::X11Platform> platform;
+    if (!managed.display.empty() && windows.managed(std::chrono::seconds(30)))
+        platform = scene::x11::X11Platform::open(managed.display, runtime);
+    if (!platform || platform->windowServer().copyWindowList()->size() < 40) {
+        leaveOut("windowListRead40Clients", "Xvfb and openbox with 40 managed windows are needed");
+    } else {
+        benchmark::RegisterBenchmark("windowListRead40Clients",
+                                     [&](benchmark::State& state) { windowListRead(state, platform->windowServer()); })
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
