@@ -8,6 +8,7 @@
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string_view>
@@ -24,13 +25,29 @@ Reply<T> own(T* reply) {
     return Reply<T>(reply, &std::free);
 }
 
-std::string atomName(xcb_connection_t* connection, xcb_atom_t atom, std::map<xcb_atom_t, std::string>& names) {
-    if (const auto it = names.find(atom); it != names.end()) return it->second;
-    auto reply = own(xcb_get_atom_name_reply(connection, xcb_get_atom_name(connection, atom), nullptr));
-    std::string name;
-    if (reply) name.assign(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()));
-    names.emplace(atom, name);
-    return name;
+// The class half of a WM_CLASS value, "instance\0class\0". Clients may leave
+// out the final terminator, and the library's reader then runs past the
+// property, so the two names are cut out within the value's own length.
+std::string classNameOf(const xcb_get_property_reply_t& reply) {
+    const auto* text = static_cast<const char*>(xcb_get_property_value(&reply));
+    const std::string_view value(text, static_cast<std::size_t>(xcb_get_property_value_length(&reply)));
+    const std::size_t instanceEnd = value.find('\0');
+    if (instanceEnd == std::string_view::npos) return {};
+    const std::string_view rest = value.substr(instanceEnd + 1);
+    return std::string(rest.substr(0, rest.find('\0')));
+}
+
+// The local client pid in an answer to a client-id query.
+std::optional<std::int32_t> localClientPID(const xcb_res_query_client_ids_reply_t& reply) {
+    for (auto it = xcb_res_query_client_ids_ids_iterator(&reply); it.rem > 0; xcb_res_client_id_value_next(&it)) {
+        // The value starts with the query it answers (a standard-layout first
+        // member, so the two addresses are one).
+        const auto& asked = *reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
+        if ((asked.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
+            xcb_res_client_id_value_value_length(it.data) >= 1)
+            return static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -82,136 +99,206 @@ std::optional<std::int32_t> X11Desktop::pidOf(std::uint32_t window) {
     xcb_res_client_id_spec_t query{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
     auto reply =
         own(xcb_res_query_client_ids_reply(connection_, xcb_res_query_client_ids(connection_, 1, &query), nullptr));
-    if (!reply) return std::nullopt;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0; xcb_res_client_id_value_next(&it)) {
-        // The value starts with the query it answers (a standard-layout first
-        // member, so the two addresses are one).
-        const auto& asked = *reinterpret_cast<const xcb_res_client_id_spec_t*>(it.data);
-        if ((asked.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
-            xcb_res_client_id_value_value_length(it.data) >= 1)
-            return static_cast<std::int32_t>(*xcb_res_client_id_value_value(it.data));
-    }
-    return std::nullopt;
+    return reply ? localClientPID(*reply) : std::nullopt;
 }
 
+std::string X11Desktop::atomName(xcb_atom_t atom) {
+    if (!atomNames_.contains(atom)) nameAtoms({atom});
+    return atomNames_[atom];
+}
+
+// The window list is read in stages, and each stage sends all of its
+// requests before it waits for the first reply: a handful of round trips per
+// read, whatever the number of windows, where asking one question at a time
+// would wait on the server some ten times per window.
 std::vector<ClientWindow> X11Desktop::onScreenWindows() {
     std::lock_guard lock(mutex_);
-    std::vector<ClientWindow> result;
-    std::map<xcb_atom_t, std::string> names;
+    xcb_ewmh_connection_t* ewmh = ewmh_.get();
+
+    // The desktop shown, the managed windows bottom to top, the root's
+    // children and the monitors.
+    const auto desktopCookie = xcb_ewmh_get_current_desktop(ewmh, screen_);
+    const auto stackingCookie = xcb_ewmh_get_client_list_stacking(ewmh, screen_);
+    const auto treeCookie = xcb_query_tree(connection_, root_);
+    const auto monitorsCookie = xcb_randr_get_monitors(connection_, root_, 1);
 
     std::uint32_t currentDesktop = 0;
-    const bool knowsDesktop =
-        xcb_ewmh_get_current_desktop_reply(ewmh_.get(), xcb_ewmh_get_current_desktop(ewmh_.get(), screen_),
-                                           &currentDesktop, nullptr) != 0;
-
-    xcb_ewmh_get_windows_reply_t stacking;
+    const bool knowsDesktop = xcb_ewmh_get_current_desktop_reply(ewmh, desktopCookie, &currentDesktop, nullptr) != 0;
     std::vector<xcb_window_t> clients;
-    if (xcb_ewmh_get_client_list_stacking_reply(ewmh_.get(), xcb_ewmh_get_client_list_stacking(ewmh_.get(), screen_),
-                                                &stacking, nullptr) != 0) {
+    xcb_ewmh_get_windows_reply_t stacking;
+    if (xcb_ewmh_get_client_list_stacking_reply(ewmh, stackingCookie, &stacking, nullptr) != 0) {
         clients.assign(stacking.windows, stacking.windows + stacking.windows_len);
         xcb_ewmh_get_windows_reply_wipe(&stacking);
     }
-
-    // Pop-ups the manager never sees: viewable override-redirect children of
-    // the root, which stack above managed frames.
-    auto tree = own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
-    if (tree) {
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        const int count = xcb_query_tree_children_length(tree.get());
-        for (int i = count - 1; i >= 0; --i) {
-            auto attributes = own(xcb_get_window_attributes_reply(
-                connection_, xcb_get_window_attributes(connection_, children[i]), nullptr));
-            if (!attributes || attributes->override_redirect == 0 || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-                continue;
-            ClientWindow window;
-            window.traits.overrideRedirect = true;
-            window.facts.number = children[i];
-            result.push_back(std::move(window));
-        }
+    std::vector<xcb_window_t> children;
+    if (auto tree = own(xcb_query_tree_reply(connection_, treeCookie, nullptr))) {
+        const xcb_window_t* first = xcb_query_tree_children(tree.get());
+        children.assign(first, first + xcb_query_tree_children_length(tree.get()));
     }
+    std::vector<Rect> screens;
+    if (auto reply = own(xcb_randr_get_monitors_reply(connection_, monitorsCookie, nullptr))) {
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
+             xcb_randr_monitor_info_next(&it))
+            screens.push_back(Rect{static_cast<double>(it.data->x), static_cast<double>(it.data->y),
+                                   static_cast<double>(it.data->width), static_cast<double>(it.data->height)});
+    }
+
+    // Which of them are viewable: pop-ups the manager never sees (viewable
+    // override-redirect children of the root, which stack above managed
+    // frames) front to back, then the managed windows of this desktop.
+    std::vector<xcb_get_window_attributes_cookie_t> childAttributes;
+    for (auto it = children.rbegin(); it != children.rend(); ++it)
+        childAttributes.push_back(xcb_get_window_attributes(connection_, *it));
+    std::vector<xcb_get_window_attributes_cookie_t> clientAttributes;
+    std::vector<xcb_get_property_cookie_t> clientDesktops;
     for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
-        auto attributes =
-            own(xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, *it), nullptr));
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
-        std::uint32_t desktop = 0;
-        if (knowsDesktop &&
-            xcb_ewmh_get_wm_desktop_reply(ewmh_.get(), xcb_ewmh_get_wm_desktop(ewmh_.get(), *it), &desktop, nullptr) !=
-                0 &&
-            desktop != 0xFFFFFFFFu && desktop != currentDesktop)
+        clientAttributes.push_back(xcb_get_window_attributes(connection_, *it));
+        if (knowsDesktop) clientDesktops.push_back(xcb_ewmh_get_wm_desktop(ewmh, *it));
+    }
+    std::vector<ClientWindow> candidates;
+    for (std::size_t i = 0; i < childAttributes.size(); ++i) {
+        auto attributes = own(xcb_get_window_attributes_reply(connection_, childAttributes[i], nullptr));
+        if (!attributes || attributes->override_redirect == 0 || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
             continue;
         ClientWindow window;
-        window.facts.number = *it;
-        result.push_back(std::move(window));
+        window.traits.overrideRedirect = true;
+        window.facts.number = children[children.size() - 1 - i];
+        candidates.push_back(std::move(window));
+    }
+    for (std::size_t i = 0; i < clientAttributes.size(); ++i) {
+        auto attributes = own(xcb_get_window_attributes_reply(connection_, clientAttributes[i], nullptr));
+        std::uint32_t desktop = 0;
+        const bool elsewhere = knowsDesktop &&
+                               xcb_ewmh_get_wm_desktop_reply(ewmh, clientDesktops[i], &desktop, nullptr) != 0 &&
+                               desktop != 0xFFFFFFFFu && desktop != currentDesktop;
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || elsewhere) continue;
+        ClientWindow window;
+        window.facts.number = clients[clients.size() - 1 - i];
+        candidates.push_back(std::move(window));
     }
 
-    std::vector<Rect> screens;
-    for (const auto& monitor : readMonitors()) screens.push_back(monitor.bounds);
-
-    std::vector<ClientWindow> listed;
-    for (auto& window : result) {
+    // Everything about each of them.
+    struct Questions {
+        xcb_get_property_cookie_t types, states, extents, pid, opacity, wmClass;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_translate_coordinates_cookie_t origin;
+    };
+    std::vector<Questions> questions;
+    for (const ClientWindow& window : candidates) {
         const xcb_window_t id = window.facts.number;
-        readTraits(window, names);
-        if (!isListed(window.traits)) continue;
-
-        auto geometry = own(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, id), nullptr));
-        if (!geometry) continue;  // gone since the list was read
-        auto origin = own(xcb_translate_coordinates_reply(
-            connection_, xcb_translate_coordinates(connection_, id, root_, 0, 0), nullptr));
-        if (!origin) continue;
+        questions.push_back({xcb_ewmh_get_wm_window_type(ewmh, id), xcb_ewmh_get_wm_state(ewmh, id),
+                             xcb_ewmh_get_frame_extents(ewmh, id), xcb_ewmh_get_wm_pid(ewmh, id),
+                             xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1),
+                             xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+                             xcb_get_geometry(connection_, id),
+                             xcb_translate_coordinates(connection_, id, root_, 0, 0)});
+    }
+    std::vector<ClientWindow> shown;
+    std::vector<std::vector<xcb_atom_t>> typeAtoms;
+    std::vector<std::vector<xcb_atom_t>> stateAtoms;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        ClientWindow& window = candidates[i];
+        const Questions& asked = questions[i];
+        std::vector<xcb_atom_t> types;
+        std::vector<xcb_atom_t> states;
+        xcb_ewmh_get_atoms_reply_t atoms;
+        if (xcb_ewmh_get_wm_window_type_reply(ewmh, asked.types, &atoms, nullptr) != 0) {
+            types.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
+            xcb_ewmh_get_atoms_reply_wipe(&atoms);
+        }
+        if (xcb_ewmh_get_wm_state_reply(ewmh, asked.states, &atoms, nullptr) != 0) {
+            states.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
+            xcb_ewmh_get_atoms_reply_wipe(&atoms);
+        }
         // The frame belongs to the window as the user sees it.
         xcb_ewmh_get_extents_reply_t extents{};
-        if (xcb_ewmh_get_frame_extents_reply(ewmh_.get(), xcb_ewmh_get_frame_extents(ewmh_.get(), id), &extents,
-                                             nullptr) == 0)
-            extents = {};
+        if (xcb_ewmh_get_frame_extents_reply(ewmh, asked.extents, &extents, nullptr) == 0) extents = {};
+        std::uint32_t pid = 0;
+        if (xcb_ewmh_get_wm_pid_reply(ewmh, asked.pid, &pid, nullptr) != 0 && pid != 0)
+            window.facts.pid = static_cast<std::int32_t>(pid);
+        auto opacity = own(xcb_get_property_reply(connection_, asked.opacity, nullptr));
+        if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
+            window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
+        auto wmClass = own(xcb_get_property_reply(connection_, asked.wmClass, nullptr));
+        if (wmClass) window.className = classNameOf(*wmClass);
+        auto geometry = own(xcb_get_geometry_reply(connection_, asked.geometry, nullptr));
+        auto origin = own(xcb_translate_coordinates_reply(connection_, asked.origin, nullptr));
+        if (!geometry || !origin) continue;  // gone since the list was read
         window.facts.bounds =
             Rect{static_cast<double>(origin->dst_x) - extents.left, static_cast<double>(origin->dst_y) - extents.top,
                  static_cast<double>(geometry->width) + extents.left + extents.right,
                  static_cast<double>(geometry->height) + extents.top + extents.bottom};
         if (!isShownOnMonitors(window.facts.bounds, screens)) continue;
-        window.facts.level = windowLevel(window.traits);
-        window.facts.pid = pidOf(id);
+        shown.push_back(std::move(window));
+        typeAtoms.push_back(std::move(types));
+        stateAtoms.push_back(std::move(states));
+    }
 
-        auto opacity = own(xcb_get_property_reply(
-            connection_, xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1), nullptr));
-        if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
-            window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
-        readClassName(window);
+    // The names of atoms not met before, then the windows the list shows.
+    std::vector<xcb_atom_t> unnamed;
+    for (const auto* lists : {&typeAtoms, &stateAtoms})
+        for (const auto& atoms : *lists)
+            for (const xcb_atom_t atom : atoms)
+                if (!atomNames_.contains(atom) && std::find(unnamed.begin(), unnamed.end(), atom) == unnamed.end())
+                    unnamed.push_back(atom);
+    nameAtoms(unnamed);
+    std::vector<ClientWindow> listed;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        ClientWindow& window = shown[i];
+        for (const xcb_atom_t atom : typeAtoms[i]) window.traits.types.push_back(atomNames_[atom]);
+        for (const xcb_atom_t atom : stateAtoms[i]) window.traits.states.push_back(atomNames_[atom]);
+        if (!isListed(window.traits)) continue;
+        window.facts.level = windowLevel(window.traits);
         listed.push_back(std::move(window));
+    }
+
+    // Owners of windows that do not say whose they are, from the server's
+    // knowledge of its local clients.
+    std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> owners;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (listed[i].facts.pid) continue;
+        xcb_res_client_id_spec_t query{listed[i].facts.number, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        owners.emplace_back(i, xcb_res_query_client_ids(connection_, 1, &query));
+    }
+    for (const auto& [index, cookie] : owners) {
+        if (auto reply = own(xcb_res_query_client_ids_reply(connection_, cookie, nullptr)))
+            listed[index].facts.pid = localClientPID(*reply);
     }
     return listed;
 }
 
-void X11Desktop::readTraits(ClientWindow& window, std::map<xcb_atom_t, std::string>& names) {
+void X11Desktop::nameAtoms(const std::vector<xcb_atom_t>& atoms) {
+    std::vector<xcb_get_atom_name_cookie_t> cookies;
+    for (const xcb_atom_t atom : atoms) cookies.push_back(xcb_get_atom_name(connection_, atom));
+    for (std::size_t i = 0; i < atoms.size(); ++i) {
+        std::string name;
+        if (auto reply = own(xcb_get_atom_name_reply(connection_, cookies[i], nullptr)))
+            name.assign(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()));
+        atomNames_.emplace(atoms[i], std::move(name));
+    }
+}
+
+void X11Desktop::readTraits(ClientWindow& window) {
     const xcb_window_t id = window.facts.number;
     xcb_ewmh_get_atoms_reply_t atoms;
     if (xcb_ewmh_get_wm_window_type_reply(ewmh_.get(), xcb_ewmh_get_wm_window_type(ewmh_.get(), id), &atoms, nullptr) !=
         0) {
         for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-            window.traits.types.push_back(atomName(connection_, atoms.atoms[i], names));
+            window.traits.types.push_back(atomName(atoms.atoms[i]));
         xcb_ewmh_get_atoms_reply_wipe(&atoms);
     }
     if (xcb_ewmh_get_wm_state_reply(ewmh_.get(), xcb_ewmh_get_wm_state(ewmh_.get(), id), &atoms, nullptr) != 0) {
         for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-            window.traits.states.push_back(atomName(connection_, atoms.atoms[i], names));
+            window.traits.states.push_back(atomName(atoms.atoms[i]));
         xcb_ewmh_get_atoms_reply_wipe(&atoms);
     }
 }
 
 void X11Desktop::readClassName(ClientWindow& window) {
-    // WM_CLASS is "instance\0class\0", but clients may leave out the final
-    // terminator; the library's reader then runs past the property, so the
-    // two names are cut out within the value's own length.
     auto wmClass = own(xcb_get_property_reply(
         connection_, xcb_get_property(connection_, 0, window.facts.number, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
         nullptr));
-    if (!wmClass) return;
-    const auto* text = static_cast<const char*>(xcb_get_property_value(wmClass.get()));
-    const std::string_view value(text, static_cast<std::size_t>(xcb_get_property_value_length(wmClass.get())));
-    const std::size_t instanceEnd = value.find('\0');
-    if (instanceEnd == std::string_view::npos) return;
-    const std::string_view rest = value.substr(instanceEnd + 1);
-    const std::string_view name = rest.substr(0, rest.find('\0'));
-    if (!name.empty()) window.className = std::string(name);
+    if (wmClass) window.className = classNameOf(*wmClass);
 }
 
 std::optional<std::int32_t> X11Desktop::activeWindowPID() {
@@ -290,8 +377,7 @@ std::optional<ClientWindow> X11Desktop::client(std::uint32_t window) {
     ClientWindow result;
     result.facts.number = window;
     result.traits.overrideRedirect = attributes->override_redirect != 0;
-    std::map<xcb_atom_t, std::string> names;
-    readTraits(result, names);
+    readTraits(result);
     result.facts.level = windowLevel(result.traits);
     result.facts.pid = pidOf(window);
     readClassName(result);

@@ -68,7 +68,10 @@ private:
     // The helpers below expect the lock to be held.
     std::optional<std::int32_t> pidOf(std::uint32_t window);
     std::vector<Monitor> readMonitors();
-    void readTraits(ClientWindow& window, std::map<xcb_atom_t, std::string>& names);
+    void readTraits(ClientWindow& window);
+    // Names of atoms, asked of the server once each; under the lock.
+    std::string atomName(xcb_atom_t atom);
+    void nameAtoms(const std::vector<xcb_atom_t>& atoms);
     void readClassName(ClientWindow& window);
     xcb_atom_t internAtom(std::string_view name);
 
@@ -79,6 +82,7 @@ private:
     std::uint32_t root_;
     std::uint32_t opacityAtom_ = 0;
     std::uint32_t edidAtom_ = 0;  // none when no output has ever had one
+    std::map<xcb_atom_t, std::string> atomNames_;  // under the lock; atoms keep their names while the server runs
 };
 
 }  // namespace scene::x11
