@@ -157,6 +157,38 @@ constexpr std::uint16_t kRedWeight = 77;
 constexpr std::uint16_t kGreenWeight = 150;
 constexpr std::uint16_t kBlueWeight = 29;
 
+#if defined(__SSE2__)
+// Sixteen pixels a step, exactly as the scalar loop computes them: each pixel's
+// channels are taken out of its 32-bit lane, multiplied in the lane's low
+// sixteen bits (a channel times its weight stays below 65,536), summed,
+// rounded and shifted in 32 bits, then packed down to bytes. Returns how many
+// pixels of the row it converted.
+int grayRowVector(const std::uint8_t* source, std::uint8_t* target, int width) {
+    const __m128i lowByte = _mm_set1_epi32(0xff);
+    const __m128i blue = _mm_set1_epi32(kBlueWeight);
+    const __m128i green = _mm_set1_epi32(kGreenWeight);
+    const __m128i red = _mm_set1_epi32(kRedWeight);
+    const __m128i rounding = _mm_set1_epi32(128);
+    const auto luma = [&](const std::uint8_t* p) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_mullo_epi16(_mm_and_si128(pixels, lowByte), blue);
+        const __m128i g = _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi32(pixels, 8), lowByte), green);
+        const __m128i r = _mm_mullo_epi16(_mm_and_si128(_mm_srli_epi32(pixels, 16), lowByte), red);
+        // Lanes hold the product in their low half and zero above, so the
+        // 32-bit sums are exact.
+        return _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(b, g), _mm_add_epi32(r, rounding)), 8);
+    };
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const std::uint8_t* p = source + static_cast<std::size_t>(x) * 4;
+        const __m128i first = _mm_packs_epi32(luma(p), luma(p + 16));
+        const __m128i second = _mm_packs_epi32(luma(p + 32), luma(p + 48));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + x), _mm_packus_epi16(first, second));
+    }
+    return x;
+}
+#endif
+
 }  // namespace
 
 void grayPixels(const Image& image, GrayBuffer& gray) {
@@ -168,8 +200,12 @@ void grayPixels(const Image& image, GrayBuffer& gray) {
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* source = image.row(y);
         std::uint8_t* target = gray.pixels.data() + static_cast<std::size_t>(y) * width;
+        int x = 0;
+#if defined(__SSE2__)
+        x = grayRowVector(source, target, width);
+#endif
         // The weighted sum tops out at 65,408, so sixteen-bit lanes suffice.
-        for (int x = 0; x < width; ++x) {
+        for (; x < width; ++x) {
             const std::uint8_t* p = source + static_cast<std::size_t>(x) * 4;
             const auto luma =
                 static_cast<std::uint16_t>(kBlueWeight * p[0] + kGreenWeight * p[1] + kRedWeight * p[2] + 128u);

@@ -134,3 +134,33 @@ TEST(ImageScaling, LargeSpansKeepTheMean) {
 
 }  // namespace
 }  // namespace scene
+
+namespace scene {
+namespace {
+
+// Channel values spread over the whole byte range, through the sixteen-pixel
+// steps and the tail, on a crop whose rows are padded: the Rec. 601 weights in
+// 256ths.
+TEST(ImageGray, MatchesTheWeightedSumOfEachPixel) {
+    constexpr int kWidth = 256 + 7;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kWidth) * 4 * 3);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + i / 7);
+    const auto image = Image(kWidth, 3, kWidth * 4, std::move(bytes)).cropped(1, 1, kWidth - 2, 2);
+    ASSERT_TRUE(image);
+    const GrayBuffer gray = grayPixels(*image);
+    ASSERT_EQ(gray.width, kWidth - 2);
+    ASSERT_EQ(gray.height, 2);
+    for (int y = 0; y < gray.height; ++y) {
+        for (int x = 0; x < gray.width; ++x) {
+            const std::uint32_t p = image->pixel(x, y);
+            const std::uint32_t expected = (29 * (p & 0xff) + 150 * ((p >> 8) & 0xff) + 77 * ((p >> 16) & 0xff) + 128) >> 8;
+            ASSERT_EQ(gray.at(x, y), expected) << x << "," << y;
+        }
+    }
+    const GrayBuffer white = grayPixels(Image::filled(40, 1, 0xffffffff));
+    EXPECT_EQ(white.at(39, 0), 255);
+    EXPECT_EQ(white.at(0, 0), 255);
+}
+
+}  // namespace
+}  // namespace scene
