@@ -3,8 +3,6 @@
 // Driving the private X desktop the way a user and the window manager would:
 // finding, activating and framing clients, switching desktops, running tools
 // to completion, and a dock-type window of the test's own.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -20,27 +18,12 @@
 
 #include "x_session_for_test.h"
 
-extern char** environ;
-
 namespace scene::x11::testing {
 
 // Runs a program to its end; its exit status, or -1 when it could not start
 // or died by a signal.
 inline int runToEnd(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment) {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), envp.data()) != 0) return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return Child(std::move(argv), extraEnvironment).wait();
 }
 
 // The managed client that says it belongs to `pid`.

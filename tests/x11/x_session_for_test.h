@@ -55,6 +55,15 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     pid_t pid() const { return pid_; }
+    // Waits for the child to end: its exit status, or -1 when it could not
+    // start or died by a signal.
+    int wait() {
+        if (pid_ <= 0) return -1;
+        int status = 0;
+        const bool exited = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status);
+        pid_ = -1;
+        return exited ? WEXITSTATUS(status) : -1;
+    }
 
 private:
     pid_t pid_ = -1;
