@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/scene_sampler.h"
 #include "platform/asio_runtime.h"
 #include "platform/pixel_pool.h"
 #include "platform/x11/x11_capture_source.h"
@@ -190,6 +192,12 @@ void windowListRead(benchmark::State& state, scene::WindowServer& server) {
     for (auto _ : state) benchmark::DoNotOptimize(server.copyWindowList());
 }
 
+// Whole passes of a started sampler on the desktop, its line written to
+// /dev/null: window list, front application, focus, Dock, snapshot.
+void samplingPass(benchmark::State& state, scene::SceneSampler& sampler) {
+    for (auto _ : state) sampler.sample();
+}
+
 // Prints why a benchmark is left out; it is not registered at all, as a
 // benchmark that skips some of its repetitions upsets the statistics.
 void leaveOut(const char* name, const char* reason) { std::fprintf(stderr, "%s: skipped, %s\n", name, reason); }
@@ -222,7 +230,8 @@ int main(int argc, char** argv) {
     }
 
     const XServer managed("1440x900x24", true);
-    scene::AsioRuntime runtime;
+    const int discard = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    scene::AsioRuntime runtime(-1, discard);
     ClientWindows windows(managed.display, 40);
     std::unique_ptr<scene::x11::X11Platform> platform;
     if (!managed.display.empty() && windows.managed(std::chrono::seconds(30)))
@@ -232,6 +241,18 @@ int main(int argc, char** argv) {
     } else {
         benchmark::RegisterBenchmark("windowListRead40Clients",
                                      [&](benchmark::State& state) { windowListRead(state, platform->windowServer()); })
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+    }
+    std::unique_ptr<scene::SceneSampler> sampler;
+    if (platform) {
+        sampler = std::make_unique<scene::SceneSampler>(scene::Arguments{"scene-sampler"}, scene::Environment{},
+                                                        *platform, runtime);
+        sampler->start();
+        sampler->sample();
+        benchmark::RegisterBenchmark("samplingPass40Clients",
+                                     [&](benchmark::State& state) { samplingPass(state, *sampler); })
             ->Unit(benchmark::kMicrosecond)
             ->Repetitions(5)
             ->ReportAggregatesOnly(true);

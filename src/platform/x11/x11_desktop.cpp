@@ -111,7 +111,7 @@ std::string X11Desktop::atomName(xcb_atom_t atom) {
 // requests before it waits for the first reply: a handful of round trips per
 // read, whatever the number of windows, where asking one question at a time
 // would wait on the server some ten times per window.
-std::vector<ClientWindow> X11Desktop::onScreenWindows() {
+std::vector<ClientWindow> X11Desktop::onScreenWindows(ClassNames classNames) {
     std::lock_guard lock(mutex_);
     xcb_ewmh_connection_t* ewmh = ewmh_.get();
 
@@ -179,19 +179,21 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
 
     // Everything about each of them.
     struct Questions {
-        xcb_get_property_cookie_t types, states, extents, pid, opacity, wmClass;
+        xcb_get_property_cookie_t types, states, extents, pid, opacity;
+        std::optional<xcb_get_property_cookie_t> wmClass;
         xcb_get_geometry_cookie_t geometry;
         xcb_translate_coordinates_cookie_t origin;
     };
     std::vector<Questions> questions;
     for (const ClientWindow& window : candidates) {
         const xcb_window_t id = window.facts.number;
+        std::optional<xcb_get_property_cookie_t> wmClass;
+        if (classNames == ClassNames::read)
+            wmClass = xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
         questions.push_back({xcb_ewmh_get_wm_window_type(ewmh, id), xcb_ewmh_get_wm_state(ewmh, id),
                              xcb_ewmh_get_frame_extents(ewmh, id), xcb_ewmh_get_wm_pid(ewmh, id),
-                             xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1),
-                             xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
-                             xcb_get_geometry(connection_, id),
-                             xcb_translate_coordinates(connection_, id, root_, 0, 0)});
+                             xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1), wmClass,
+                             xcb_get_geometry(connection_, id), xcb_translate_coordinates(connection_, id, root_, 0, 0)});
     }
     std::vector<ClientWindow> shown;
     std::vector<std::vector<xcb_atom_t>> typeAtoms;
@@ -219,8 +221,10 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows() {
         auto opacity = own(xcb_get_property_reply(connection_, asked.opacity, nullptr));
         if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
             window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
-        auto wmClass = own(xcb_get_property_reply(connection_, asked.wmClass, nullptr));
-        if (wmClass) window.className = classNameOf(*wmClass);
+        if (asked.wmClass) {
+            if (auto wmClass = own(xcb_get_property_reply(connection_, *asked.wmClass, nullptr)))
+                window.className = classNameOf(*wmClass);
+        }
         auto geometry = own(xcb_get_geometry_reply(connection_, asked.geometry, nullptr));
         auto origin = own(xcb_translate_coordinates_reply(connection_, asked.origin, nullptr));
         if (!geometry || !origin) continue;  // gone since the list was read

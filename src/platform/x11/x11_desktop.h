@@ -43,8 +43,10 @@ public:
 
     // Front to back: unmanaged viewable pop-ups, then managed windows on the
     // current desktop. Helper windows that show nothing (isShownOnMonitors)
-    // are left out.
-    std::vector<ClientWindow> onScreenWindows();
+    // are left out. The window list has no use for WM_CLASS; the workspace's
+    // identifiers need it.
+    enum class ClassNames { skip, read };
+    std::vector<ClientWindow> onScreenWindows(ClassNames classNames = ClassNames::read);
     std::optional<std::int32_t> activeWindowPID();
     std::vector<Monitor> monitors();
     bool screenLocked();

@@ -32,7 +32,7 @@ std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
 
 std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() {
     auto list = std::make_shared<nlohmann::json>(nlohmann::json::array());
-    for (const auto& window : desktop_->onScreenWindows()) list->push_back(windowListEntry(window.facts));
+    for (const auto& window : desktop_->onScreenWindows(X11Desktop::ClassNames::skip)) list->push_back(windowListEntry(window.facts));
     return list;
 }
 
