@@ -332,8 +332,7 @@ std::vector<Monitor> X11Desktop::readMonitors() {
         const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(it.data);
         // A monitor with no output (set up by hand) falls back to its name atom.
         monitor.id = xcb_randr_monitor_info_outputs_length(it.data) > 0 ? outputs[0] : it.data->name;
-        auto name = own(xcb_get_atom_name_reply(connection_, xcb_get_atom_name(connection_, it.data->name), nullptr));
-        if (name) monitor.name.assign(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
+        monitor.name = atomName(it.data->name);
         result.push_back(std::move(monitor));
     }
     return result;
