@@ -42,7 +42,10 @@ protected:
     std::unique_ptr<Child> startXTerm(const std::string& geometry) {
         auto client = std::make_unique<Child>(std::vector<std::string>{"xterm", "-geometry", geometry},
                                               std::vector<std::string>{displayVariable()});
-        EXPECT_TRUE(eventually([&] { return isListed(client->pid()); })) << "xterm never showed";
+        // The manager may publish its stacking order before its client list,
+        // and the workspace watcher follows the client list.
+        EXPECT_TRUE(eventually([&] { return isListed(client->pid()) && testing::clientOf(ewmh_, client->pid()); }))
+            << "xterm never showed";
         return client;
     }
 
