@@ -4,10 +4,10 @@
 // window manager. Each starts its own Xvfb (and openbox); without them the
 // benchmarks report that they were skipped.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -97,8 +97,7 @@ private:
     pid_t manager_ = -1;
 };
 
-// Windows of this process for the window manager to manage; `managed` maps
-// them.
+// Client windows for the window manager to manage; `managed` maps them.
 class ClientWindows {
 public:
     ClientWindows(const std::string& display, int count)
@@ -168,6 +167,94 @@ private:
     std::vector<xcb_window_t> windows_;
 };
 
+// The client windows in a process of their own, as an application's would
+// be (the sampler leaves its own windows out of the records), ended with the
+// object. `pid` is -1 when the process could not be started.
+class ClientProcess {
+public:
+    ClientProcess(const std::string& display, int count) {
+        int fds[2];
+        if (display.empty() || pipe(fds) != 0) return;
+        const pid_t parent = getpid();
+        pid = fork();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);
+            close(fds[1]);
+            ClientWindows windows(display, count);
+            const bool managed = windows.managed(std::chrono::seconds(30));
+            char c;
+            while (managed && read(fds[0], &c, 1) > 0) {
+            }
+            _exit(managed ? 0 : 1);
+        }
+        close(fds[0]);
+        hold_ = pid > 0 ? fds[1] : -1;
+        if (pid <= 0) close(fds[1]);
+    }
+    ~ClientProcess() {
+        if (hold_ >= 0) close(hold_);
+        if (pid > 0) waitpid(pid, nullptr, 0);
+    }
+    ClientProcess(const ClientProcess&) = delete;
+    ClientProcess& operator=(const ClientProcess&) = delete;
+
+    pid_t pid = -1;
+
+private:
+    int hold_ = -1;
+};
+
+// Whether the window list shows `count` windows of `pid` before the limit.
+bool listsWindowsOf(scene::WindowServer& server, pid_t pid, std::size_t count, Clock::duration limit) {
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        std::size_t listed = 0;
+        const auto list = server.copyWindowList();
+        for (const auto& entry : *list)
+            if (entry.value("kCGWindowOwnerPID", 0) == pid) ++listed;
+        if (listed >= count) return true;
+    }
+    return false;
+}
+
+// Asks the manager to make the topmost client active, as a click would, and
+// waits until it has: a desktop in use always has a front application. The
+// manager may drop a request that comes while it is still settling the new
+// windows, so it is asked again every half second.
+bool activateTopClient(const std::string& display, scene::Workspace& workspace, pid_t pid) {
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    xcb_ewmh_connection_t ewmh{};
+    if (xcb_connection_has_error(connection) != 0 ||
+        xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(connection, &ewmh), nullptr) == 0) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    bool active = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    auto again = Clock::now();
+    while (!active && Clock::now() < deadline) {
+        if (Clock::now() >= again) {
+            xcb_ewmh_get_windows_reply_t stacking;
+            if (xcb_ewmh_get_client_list_stacking_reply(&ewmh, xcb_ewmh_get_client_list_stacking(&ewmh, 0), &stacking,
+                                                        nullptr) != 0) {
+                if (stacking.windows_len > 0)
+                    xcb_ewmh_request_change_active_window(&ewmh, 0, stacking.windows[stacking.windows_len - 1],
+                                                          XCB_EWMH_CLIENT_SOURCE_TYPE_NORMAL, XCB_CURRENT_TIME,
+                                                          XCB_WINDOW_NONE);
+                xcb_ewmh_get_windows_reply_wipe(&stacking);
+            }
+            xcb_flush(connection);
+            again = Clock::now() + std::chrono::milliseconds(500);
+        }
+        const auto front = workspace.frontmostApplication();
+        active = front && front->processIdentifier == pid;
+    }
+    xcb_ewmh_connection_wipe(&ewmh);
+    xcb_disconnect(connection);
+    return active;
+}
+
 scene::ContentFilter wholeScreen(double width, double height) {
     scene::ContentFilter filter;
     filter.style = scene::ContentFilter::Style::display;
@@ -193,7 +280,8 @@ void windowListRead(benchmark::State& state, scene::WindowServer& server) {
 }
 
 // Whole passes of a started sampler on the desktop, its line written to
-// /dev/null: window list, front application, focus, Dock, snapshot.
+// /dev/null: window list, front application (one of the clients), focus,
+// Dock, snapshot.
 void samplingPass(benchmark::State& state, scene::SceneSampler& sampler) {
     for (auto _ : state) sampler.sample();
 }
@@ -230,14 +318,19 @@ int main(int argc, char** argv) {
     }
 
     const XServer managed("1440x900x24", true);
+    const ClientProcess clients(managed.display, 40);  // before any thread starts
     const int discard = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     scene::AsioRuntime runtime(-1, discard);
-    ClientWindows windows(managed.display, 40);
     std::unique_ptr<scene::x11::X11Platform> platform;
-    if (!managed.display.empty() && windows.managed(std::chrono::seconds(30)))
-        platform = scene::x11::X11Platform::open(managed.display, runtime);
-    if (!platform || platform->windowServer().copyWindowList()->size() < 40) {
-        leaveOut("windowListRead40Clients", "Xvfb and openbox with 40 managed windows are needed");
+    if (clients.pid > 0) platform = scene::x11::X11Platform::open(managed.display, runtime);
+    if (platform && !listsWindowsOf(platform->windowServer(), clients.pid, 40, std::chrono::seconds(30))) {
+        leaveOut("windowListRead40Clients", "the manager did not show the 40 windows");
+        platform.reset();
+    } else if (platform && !activateTopClient(managed.display, platform->workspace(), clients.pid)) {
+        leaveOut("windowListRead40Clients", "the manager did not activate a client");
+        platform.reset();
+    } else if (!platform) {
+        leaveOut("windowListRead40Clients", "Xvfb and openbox are needed");
     } else {
         benchmark::RegisterBenchmark("windowListRead40Clients",
                                      [&](benchmark::State& state) { windowListRead(state, platform->windowServer()); })

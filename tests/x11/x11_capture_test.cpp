@@ -285,6 +285,21 @@ TEST_F(X11CaptureTest, SharedMemoryAndPlainRepliesReadTheSamePixels) {
     EXPECT_EQ(word, kOpaque | kTeal);
 }
 
+// The window server keeps the monitors it has read until the server says
+// they changed.
+TEST_F(X11CaptureTest, TheWindowServerFollowsMonitorsSetUpAndTakenDown) {
+    const auto platform = X11Platform::open(display_, *runtime_);
+    ASSERT_TRUE(platform);
+    WindowServer& server = platform->windowServer();
+    ASSERT_EQ(server.activeDisplayCount(), 1u);
+    const DisplayID part = addMonitor("KEPT-PART", {0, 0, 640, 400});
+    EXPECT_TRUE(eventually([&] { return server.activeDisplayCount() == 2u; }));
+    EXPECT_EQ(server.displayBounds(part), (Rect{0, 0, 640, 400}));
+    removeMonitor(part);
+    EXPECT_TRUE(eventually([&] { return server.activeDisplayCount() == 1u; }));
+    EXPECT_FALSE(server.displayIsActive(part));
+}
+
 TEST_F(X11CaptureTest, StreamEndsOnItsOwnOnceWhenItsMonitorOrServerGoes) {
     const DisplayID part = addMonitor("CAPTURE-PART", {0, 0, 640, 400});
     Recorder recorder;

@@ -3,6 +3,7 @@
 #include <xcb/randr.h>
 
 #include <array>
+#include <cmath>
 #include <memory>
 #include <regex>
 #include <string>
@@ -259,6 +260,25 @@ TEST_F(X11DesktopTest, RawInputMovesEachCounterOncePerEvent) {
         EXPECT_EQ(after[i] - before[i], moved[i]) << "counter of event type " << static_cast<int>(kCountedTypes[i]);
 }
 
+// The pointer state is kept between presses, so each one must be seen.
+TEST_F(X11DesktopTest, ButtonsAndModifiersFollowEveryPressAndRelease) {
+    if (!installed("xdotool")) GTEST_SKIP() << "xdotool is needed";
+    auto& server = platform_->windowServer();
+    constexpr std::uint64_t kShiftFlag = 1 << 17;
+    EXPECT_FALSE(server.leftButtonDown());
+    EXPECT_EQ(server.modifierFlags(), 0u);
+    const auto xdotool = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "xdotool");
+        return testing::runToEnd(std::move(arguments), {displayVariable()});
+    };
+    ASSERT_EQ(xdotool({"mousedown", "1", "keydown", "shift"}), 0);
+    EXPECT_TRUE(eventually([&] { return server.leftButtonDown() && server.modifierFlags() == kShiftFlag; }));
+    ASSERT_EQ(xdotool({"keyup", "shift"}), 0);
+    EXPECT_TRUE(eventually([&] { return server.leftButtonDown() && server.modifierFlags() == 0; }));
+    ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
+    EXPECT_TRUE(eventually([&] { return !server.leftButtonDown(); }));
+}
+
 TEST_F(X11DesktopTest, ADockTypeWindowIsListedAtTheDockLevelAndItsOwnerIsTheDock) {
     const testing::DockWindow dock(display_, {140, 752, 1000, 48});
     ASSERT_NE(dock.window(), XCB_WINDOW_NONE);
@@ -279,6 +299,27 @@ TEST_F(X11DesktopTest, ADockTypeWindowIsListedAtTheDockLevelAndItsOwnerIsTheDock
     EXPECT_EQ(workspace.runningApplication(getpid()), (RunningApplication{getpid(), std::string(kDockBundleID)}));
     EXPECT_EQ(workspace.runningApplications(kDockBundleID),
               (std::vector<RunningApplication>{{getpid(), std::string(kDockBundleID)}}));
+
+    // What a window says of itself is kept until it changes it.
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, 22, "_NET_WM_WINDOW_OPACITY"), nullptr);
+    ASSERT_TRUE(atom);
+    const xcb_atom_t opacity = atom->atom;
+    free(atom);
+    const std::uint32_t half = 0x7FFFFFFFu;
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, dock.window(), opacity, XCB_ATOM_CARDINAL, 32, 1, &half);
+    xcb_flush(connection_);
+    const auto alpha = [&]() -> std::optional<double> {
+        const auto list = platform_->windowServer().copyWindowList();
+        for (const auto& entry : *list)
+            if (entry["kCGWindowNumber"] == dock.window() && entry.contains("kCGWindowAlpha"))
+                return entry["kCGWindowAlpha"].get<double>();
+        return std::nullopt;
+    };
+    EXPECT_TRUE(eventually([&] { return alpha() && std::abs(*alpha() - 0.5) < 0.01; }));
+    xcb_delete_property(connection_, dock.window(), opacity);
+    xcb_flush(connection_);
+    EXPECT_TRUE(eventually([&] { return !alpha(); }));
 }
 
 }  // namespace

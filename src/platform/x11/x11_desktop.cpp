@@ -76,6 +76,57 @@ X11Desktop::X11Desktop(xcb_connection_t* connection, std::unique_ptr<xcb_ewmh_co
     : connection_(connection), ewmh_(std::move(ewmh)), screen_(screen), root_(ewmh_->screens[screen]->root) {
     opacityAtom_ = internAtom("_NET_WM_WINDOW_OPACITY");
     edidAtom_ = internAtom("EDID");
+    activeWindowAtom_ = ewmh_->_NET_ACTIVE_WINDOW;
+
+    // Monitors set up or taken down by hand reconfigure the root and send
+    // nothing else; plugged and unplugged ones also send RandR events.
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &rootEvents);
+    if (const auto* randr = xcb_get_extension_data(connection_, &xcb_randr_id); randr && randr->present) {
+        // Change events need a client that says which version it speaks.
+        std::free(xcb_randr_query_version_reply(connection_, xcb_randr_query_version(connection_, 1, 5), nullptr));
+        xcb_randr_select_input(connection_, root_,
+                               XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE | XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                   XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+        randrEvents_ = randr->first_event;
+    }
+    if (const auto* saver = xcb_get_extension_data(connection_, &xcb_screensaver_id); saver && saver->present) {
+        xcb_screensaver_select_input(connection_, root_, XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
+        screenSaverEvents_ = saver->first_event;
+    }
+    xcb_flush(connection_);
+}
+
+void X11Desktop::takeWaitingEvents() {
+    std::lock_guard lock(mutex_);
+    takeEvents();
+}
+
+void X11Desktop::takeEvents() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+        const std::uint8_t type = event->response_type & 0x7F;
+        if (type == XCB_CONFIGURE_NOTIFY ||
+            (randrEvents_ != 0 &&
+             (type == randrEvents_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY || type == randrEvents_ + XCB_RANDR_NOTIFY)))
+            monitors_.reset();
+        if (screenSaverEvents_ != 0 && type == screenSaverEvents_ + XCB_SCREENSAVER_NOTIFY) screenLocked_.reset();
+        if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (change->window != root_) {
+                kept_.erase(change->window);
+            } else if (change->atom == activeWindowAtom_) {
+                activeWindowPID_.reset();
+            }
+        }
+        std::free(event);
+    }
+    // A lost connection answers nothing, as every request would.
+    if (xcb_connection_has_error(connection_) != 0) {
+        kept_.clear();
+        monitors_.reset();
+        screenLocked_.reset();
+        activeWindowPID_.reset();
+    }
 }
 
 xcb_atom_t X11Desktop::internAtom(std::string_view name) {
@@ -110,17 +161,21 @@ std::string X11Desktop::atomName(xcb_atom_t atom) {
 // The window list is read in stages, and each stage sends all of its
 // requests before it waits for the first reply: a handful of round trips per
 // read, whatever the number of windows, where asking one question at a time
-// would wait on the server some ten times per window.
+// would wait on the server some ten times per window. What windows say of
+// themselves in properties is kept until they change one, so a read asks
+// most windows only where they are.
 std::vector<ClientWindow> X11Desktop::onScreenWindows(ClassNames classNames) {
     std::lock_guard lock(mutex_);
     xcb_ewmh_connection_t* ewmh = ewmh_.get();
 
-    // The desktop shown, the managed windows bottom to top, the root's
-    // children and the monitors.
+    std::vector<Rect> screens;
+    for (const Monitor& monitor : keptMonitors()) screens.push_back(monitor.bounds);
+
+    // The desktop shown, the managed windows bottom to top and the root's
+    // children.
     const auto desktopCookie = xcb_ewmh_get_current_desktop(ewmh, screen_);
     const auto stackingCookie = xcb_ewmh_get_client_list_stacking(ewmh, screen_);
     const auto treeCookie = xcb_query_tree(connection_, root_);
-    const auto monitorsCookie = xcb_randr_get_monitors(connection_, root_, 1);
 
     std::uint32_t currentDesktop = 0;
     const bool knowsDesktop = xcb_ewmh_get_current_desktop_reply(ewmh, desktopCookie, &currentDesktop, nullptr) != 0;
@@ -135,27 +190,90 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows(ClassNames classNames) {
         const xcb_window_t* first = xcb_query_tree_children(tree.get());
         children.assign(first, first + xcb_query_tree_children_length(tree.get()));
     }
-    std::vector<Rect> screens;
-    if (auto reply = own(xcb_randr_get_monitors_reply(connection_, monitorsCookie, nullptr))) {
-        for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
-             xcb_randr_monitor_info_next(&it))
-            screens.push_back(Rect{static_cast<double>(it.data->x), static_cast<double>(it.data->y),
-                                   static_cast<double>(it.data->width), static_cast<double>(it.data->height)});
-    }
+
+    // Where a window is, and what it says of itself unless that is kept.
+    struct PropertyQuestions {
+        xcb_get_property_cookie_t types, states, extents, pid, opacity, desktop;
+    };
+    struct Questions {
+        xcb_window_t id = XCB_WINDOW_NONE;
+        std::optional<PropertyQuestions> properties;
+        std::optional<xcb_get_property_cookie_t> wmClass;
+        xcb_get_geometry_cookie_t geometry{};
+        xcb_translate_coordinates_cookie_t origin{};
+    };
+    const auto ask = [&](xcb_window_t id) {
+        Questions asked;
+        asked.id = id;
+        const auto known = kept_.find(id);
+        if (known == kept_.end()) {
+            // Watched before it is read: a change in between comes as an
+            // event, and the window is read again.
+            const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(connection_, id, XCB_CW_EVENT_MASK, &events);
+            asked.properties =
+                PropertyQuestions{xcb_ewmh_get_wm_window_type(ewmh, id),
+                                  xcb_ewmh_get_wm_state(ewmh, id),
+                                  xcb_ewmh_get_frame_extents(ewmh, id),
+                                  xcb_ewmh_get_wm_pid(ewmh, id),
+                                  xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1),
+                                  xcb_ewmh_get_wm_desktop(ewmh, id)};
+        }
+        if (classNames == ClassNames::read && (known == kept_.end() || !known->second.className))
+            asked.wmClass = xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+        asked.geometry = xcb_get_geometry(connection_, id);
+        asked.origin = xcb_translate_coordinates(connection_, id, root_, 0, 0);
+        return asked;
+    };
+    // The window's properties, taken from the replies when they were asked
+    // (once: the questions are spent after).
+    const auto properties = [&](Questions& asked) -> KeptProperties& {
+        KeptProperties& kept = kept_[asked.id];
+        if (asked.properties) {
+            const PropertyQuestions& question = *asked.properties;
+            kept = KeptProperties{};
+            xcb_ewmh_get_atoms_reply_t atoms;
+            if (xcb_ewmh_get_wm_window_type_reply(ewmh, question.types, &atoms, nullptr) != 0) {
+                kept.types.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
+                xcb_ewmh_get_atoms_reply_wipe(&atoms);
+            }
+            if (xcb_ewmh_get_wm_state_reply(ewmh, question.states, &atoms, nullptr) != 0) {
+                kept.states.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
+                xcb_ewmh_get_atoms_reply_wipe(&atoms);
+            }
+            if (xcb_ewmh_get_frame_extents_reply(ewmh, question.extents, &kept.extents, nullptr) == 0)
+                kept.extents = {};
+            std::uint32_t value = 0;
+            if (xcb_ewmh_get_wm_pid_reply(ewmh, question.pid, &value, nullptr) != 0 && value != 0)
+                kept.pid = static_cast<std::int32_t>(value);
+            auto opacity = own(xcb_get_property_reply(connection_, question.opacity, nullptr));
+            if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
+                kept.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
+            if (xcb_ewmh_get_wm_desktop_reply(ewmh, question.desktop, &value, nullptr) != 0) kept.desktop = value;
+            asked.properties.reset();
+        }
+        if (asked.wmClass) {
+            auto wmClass = own(xcb_get_property_reply(connection_, *asked.wmClass, nullptr));
+            kept.className = wmClass ? classNameOf(*wmClass) : std::string();
+            asked.wmClass.reset();
+        }
+        return kept;
+    };
 
     // Which of them are viewable: pop-ups the manager never sees (viewable
     // override-redirect children of the root, which stack above managed
-    // frames) front to back, then the managed windows of this desktop.
+    // frames) front to back, then the managed windows of this desktop. The
+    // questions about every managed window go with its attributes, which
+    // saves a round trip for the few that turn out hidden; pop-ups are
+    // asked about once they are found, when there are any.
     std::vector<xcb_get_window_attributes_cookie_t> childAttributes;
     for (auto it = children.rbegin(); it != children.rend(); ++it)
         childAttributes.push_back(xcb_get_window_attributes(connection_, *it));
-    std::vector<xcb_get_window_attributes_cookie_t> clientAttributes;
-    std::vector<xcb_get_property_cookie_t> clientDesktops;
-    for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
-        clientAttributes.push_back(xcb_get_window_attributes(connection_, *it));
-        if (knowsDesktop) clientDesktops.push_back(xcb_ewmh_get_wm_desktop(ewmh, *it));
-    }
+    std::vector<std::pair<xcb_get_window_attributes_cookie_t, Questions>> clientQuestions;
+    for (auto it = clients.rbegin(); it != clients.rend(); ++it)
+        clientQuestions.emplace_back(xcb_get_window_attributes(connection_, *it), ask(*it));
     std::vector<ClientWindow> candidates;
+    std::vector<Questions> questions;
     for (std::size_t i = 0; i < childAttributes.size(); ++i) {
         auto attributes = own(xcb_get_window_attributes_reply(connection_, childAttributes[i], nullptr));
         if (!attributes || attributes->override_redirect == 0 || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
@@ -163,111 +281,90 @@ std::vector<ClientWindow> X11Desktop::onScreenWindows(ClassNames classNames) {
         ClientWindow window;
         window.traits.overrideRedirect = true;
         window.facts.number = children[children.size() - 1 - i];
+        questions.push_back(ask(window.facts.number));
         candidates.push_back(std::move(window));
     }
-    for (std::size_t i = 0; i < clientAttributes.size(); ++i) {
-        auto attributes = own(xcb_get_window_attributes_reply(connection_, clientAttributes[i], nullptr));
-        std::uint32_t desktop = 0;
-        const bool elsewhere = knowsDesktop &&
-                               xcb_ewmh_get_wm_desktop_reply(ewmh, clientDesktops[i], &desktop, nullptr) != 0 &&
-                               desktop != 0xFFFFFFFFu && desktop != currentDesktop;
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || elsewhere) continue;
+    for (auto& [attributesCookie, asked] : clientQuestions) {
+        auto attributes = own(xcb_get_window_attributes_reply(connection_, attributesCookie, nullptr));
+        const KeptProperties& kept = properties(asked);
+        const bool elsewhere =
+            knowsDesktop && kept.desktop && *kept.desktop != 0xFFFFFFFFu && *kept.desktop != currentDesktop;
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || elsewhere) {
+            xcb_discard_reply(connection_, asked.geometry.sequence);
+            xcb_discard_reply(connection_, asked.origin.sequence);
+            continue;
+        }
         ClientWindow window;
-        window.facts.number = clients[clients.size() - 1 - i];
+        window.facts.number = asked.id;
+        questions.push_back(asked);
         candidates.push_back(std::move(window));
     }
 
-    // Everything about each of them.
-    struct Questions {
-        xcb_get_property_cookie_t types, states, extents, pid, opacity;
-        std::optional<xcb_get_property_cookie_t> wmClass;
-        xcb_get_geometry_cookie_t geometry;
-        xcb_translate_coordinates_cookie_t origin;
-    };
-    std::vector<Questions> questions;
-    for (const ClientWindow& window : candidates) {
-        const xcb_window_t id = window.facts.number;
-        std::optional<xcb_get_property_cookie_t> wmClass;
-        if (classNames == ClassNames::read)
-            wmClass = xcb_get_property(connection_, 0, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
-        questions.push_back({xcb_ewmh_get_wm_window_type(ewmh, id), xcb_ewmh_get_wm_state(ewmh, id),
-                             xcb_ewmh_get_frame_extents(ewmh, id), xcb_ewmh_get_wm_pid(ewmh, id),
-                             xcb_get_property(connection_, 0, id, opacityAtom_, XCB_ATOM_CARDINAL, 0, 1), wmClass,
-                             xcb_get_geometry(connection_, id), xcb_translate_coordinates(connection_, id, root_, 0, 0)});
-    }
     std::vector<ClientWindow> shown;
-    std::vector<std::vector<xcb_atom_t>> typeAtoms;
-    std::vector<std::vector<xcb_atom_t>> stateAtoms;
+    std::vector<const KeptProperties*> shownProperties;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         ClientWindow& window = candidates[i];
-        const Questions& asked = questions[i];
-        std::vector<xcb_atom_t> types;
-        std::vector<xcb_atom_t> states;
-        xcb_ewmh_get_atoms_reply_t atoms;
-        if (xcb_ewmh_get_wm_window_type_reply(ewmh, asked.types, &atoms, nullptr) != 0) {
-            types.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
-            xcb_ewmh_get_atoms_reply_wipe(&atoms);
-        }
-        if (xcb_ewmh_get_wm_state_reply(ewmh, asked.states, &atoms, nullptr) != 0) {
-            states.assign(atoms.atoms, atoms.atoms + atoms.atoms_len);
-            xcb_ewmh_get_atoms_reply_wipe(&atoms);
-        }
-        // The frame belongs to the window as the user sees it.
-        xcb_ewmh_get_extents_reply_t extents{};
-        if (xcb_ewmh_get_frame_extents_reply(ewmh, asked.extents, &extents, nullptr) == 0) extents = {};
-        std::uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(ewmh, asked.pid, &pid, nullptr) != 0 && pid != 0)
-            window.facts.pid = static_cast<std::int32_t>(pid);
-        auto opacity = own(xcb_get_property_reply(connection_, asked.opacity, nullptr));
-        if (opacity && xcb_get_property_value_length(opacity.get()) >= 4)
-            window.facts.opacity = *static_cast<const std::uint32_t*>(xcb_get_property_value(opacity.get()));
-        if (asked.wmClass) {
-            if (auto wmClass = own(xcb_get_property_reply(connection_, *asked.wmClass, nullptr)))
-                window.className = classNameOf(*wmClass);
-        }
-        auto geometry = own(xcb_get_geometry_reply(connection_, asked.geometry, nullptr));
-        auto origin = own(xcb_translate_coordinates_reply(connection_, asked.origin, nullptr));
+        const KeptProperties& kept = properties(questions[i]);
+        window.facts.pid = kept.pid;
+        window.facts.opacity = kept.opacity;
+        if (kept.className) window.className = *kept.className;
+        auto geometry = own(xcb_get_geometry_reply(connection_, questions[i].geometry, nullptr));
+        auto origin = own(xcb_translate_coordinates_reply(connection_, questions[i].origin, nullptr));
         if (!geometry || !origin) continue;  // gone since the list was read
+        // The frame belongs to the window as the user sees it.
+        const xcb_ewmh_get_extents_reply_t& extents = kept.extents;
         window.facts.bounds =
             Rect{static_cast<double>(origin->dst_x) - extents.left, static_cast<double>(origin->dst_y) - extents.top,
                  static_cast<double>(geometry->width) + extents.left + extents.right,
                  static_cast<double>(geometry->height) + extents.top + extents.bottom};
         if (!isShownOnMonitors(window.facts.bounds, screens)) continue;
         shown.push_back(std::move(window));
-        typeAtoms.push_back(std::move(types));
-        stateAtoms.push_back(std::move(states));
+        shownProperties.push_back(&kept);
     }
 
     // The names of atoms not met before, then the windows the list shows.
     std::vector<xcb_atom_t> unnamed;
-    for (const auto* lists : {&typeAtoms, &stateAtoms})
-        for (const auto& atoms : *lists)
-            for (const xcb_atom_t atom : atoms)
+    for (const KeptProperties* kept : shownProperties)
+        for (const auto* atoms : {&kept->types, &kept->states})
+            for (const xcb_atom_t atom : *atoms)
                 if (!atomNames_.contains(atom) && std::find(unnamed.begin(), unnamed.end(), atom) == unnamed.end())
                     unnamed.push_back(atom);
     nameAtoms(unnamed);
     std::vector<ClientWindow> listed;
+    std::vector<KeptProperties*> listedProperties;
     for (std::size_t i = 0; i < shown.size(); ++i) {
         ClientWindow& window = shown[i];
-        for (const xcb_atom_t atom : typeAtoms[i]) window.traits.types.push_back(atomNames_[atom]);
-        for (const xcb_atom_t atom : stateAtoms[i]) window.traits.states.push_back(atomNames_[atom]);
+        for (const xcb_atom_t atom : shownProperties[i]->types) window.traits.types.push_back(atomNames_[atom]);
+        for (const xcb_atom_t atom : shownProperties[i]->states) window.traits.states.push_back(atomNames_[atom]);
         if (!isListed(window.traits)) continue;
         window.facts.level = windowLevel(window.traits);
         listed.push_back(std::move(window));
+        listedProperties.push_back(&kept_[listed.back().facts.number]);
     }
 
     // Owners of windows that do not say whose they are, from the server's
-    // knowledge of its local clients.
+    // knowledge of its local clients; asked once per window.
     std::vector<std::pair<std::size_t, xcb_res_query_client_ids_cookie_t>> owners;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (listed[i].facts.pid) continue;
+        if (listed[i].facts.pid || listedProperties[i]->ownerAsked) continue;
         xcb_res_client_id_spec_t query{listed[i].facts.number, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         owners.emplace_back(i, xcb_res_query_client_ids(connection_, 1, &query));
     }
     for (const auto& [index, cookie] : owners) {
-        if (auto reply = own(xcb_res_query_client_ids_reply(connection_, cookie, nullptr)))
-            listed[index].facts.pid = localClientPID(*reply);
+        auto reply = own(xcb_res_query_client_ids_reply(connection_, cookie, nullptr));
+        listed[index].facts.pid = reply ? localClientPID(*reply) : std::nullopt;
+        listedProperties[index]->pid = listed[index].facts.pid;
+        listedProperties[index]->ownerAsked = true;
     }
+
+    // Windows no longer on the lists are forgotten; one that comes back is
+    // read afresh.
+    std::erase_if(kept_, [&](const auto& entry) {
+        const xcb_window_t id = entry.first;
+        return std::find(clients.begin(), clients.end(), id) == clients.end() &&
+               std::none_of(candidates.begin(), candidates.end(),
+                            [id](const ClientWindow& window) { return window.facts.number == id; });
+    });
     return listed;
 }
 
@@ -287,13 +384,11 @@ void X11Desktop::readTraits(ClientWindow& window) {
     xcb_ewmh_get_atoms_reply_t atoms;
     if (xcb_ewmh_get_wm_window_type_reply(ewmh_.get(), xcb_ewmh_get_wm_window_type(ewmh_.get(), id), &atoms, nullptr) !=
         0) {
-        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-            window.traits.types.push_back(atomName(atoms.atoms[i]));
+        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i) window.traits.types.push_back(atomName(atoms.atoms[i]));
         xcb_ewmh_get_atoms_reply_wipe(&atoms);
     }
     if (xcb_ewmh_get_wm_state_reply(ewmh_.get(), xcb_ewmh_get_wm_state(ewmh_.get(), id), &atoms, nullptr) != 0) {
-        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i)
-            window.traits.states.push_back(atomName(atoms.atoms[i]));
+        for (std::uint32_t i = 0; i < atoms.atoms_len; ++i) window.traits.states.push_back(atomName(atoms.atoms[i]));
         xcb_ewmh_get_atoms_reply_wipe(&atoms);
     }
 }
@@ -305,19 +400,32 @@ void X11Desktop::readClassName(ClientWindow& window) {
     if (wmClass) window.className = classNameOf(*wmClass);
 }
 
-std::optional<std::int32_t> X11Desktop::activeWindowPID() {
+std::optional<std::int32_t> X11Desktop::activeWindowPID(Answer answer) {
     std::lock_guard lock(mutex_);
+    takeEvents();
+    if (activeWindowPID_ && answer == Answer::kept) return *activeWindowPID_;
     xcb_window_t active = XCB_WINDOW_NONE;
+    std::optional<std::int32_t> pid;
     if (xcb_ewmh_get_active_window_reply(ewmh_.get(), xcb_ewmh_get_active_window(ewmh_.get(), screen_), &active,
-                                         nullptr) == 0 ||
-        active == XCB_WINDOW_NONE)
-        return std::nullopt;
-    return pidOf(active);
+                                         nullptr) != 0 &&
+        active != XCB_WINDOW_NONE)
+        pid = pidOf(active);
+    // A window says whose it is before it is shown, so its owner stays.
+    if (xcb_connection_has_error(connection_) == 0) activeWindowPID_ = pid;
+    return pid;
 }
 
 std::vector<Monitor> X11Desktop::monitors() {
     std::lock_guard lock(mutex_);
-    return readMonitors();
+    return keptMonitors();
+}
+
+std::vector<Monitor> X11Desktop::keptMonitors() {
+    takeEvents();
+    if (monitors_) return *monitors_;
+    auto read = readMonitors();
+    if (randrEvents_ != 0 && xcb_connection_has_error(connection_) == 0) monitors_ = read;
+    return read;
 }
 
 std::vector<Monitor> X11Desktop::readMonitors() {
@@ -340,9 +448,13 @@ std::vector<Monitor> X11Desktop::readMonitors() {
 
 bool X11Desktop::screenLocked() {
     std::lock_guard lock(mutex_);
+    takeEvents();
+    if (screenLocked_) return *screenLocked_;
     auto reply =
         own(xcb_screensaver_query_info_reply(connection_, xcb_screensaver_query_info(connection_, root_), nullptr));
-    return reply && reply->state == XCB_SCREENSAVER_STATE_ON;
+    const bool locked = reply && reply->state == XCB_SCREENSAVER_STATE_ON;
+    if (reply && screenSaverEvents_ != 0) screenLocked_ = locked;
+    return locked;
 }
 
 std::uint16_t X11Desktop::pointerMask() {

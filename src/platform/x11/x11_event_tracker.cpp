@@ -28,6 +28,12 @@ std::map<std::int32_t, Application> applicationsOf(const ClientTracker::Clients&
 
 }  // namespace
 
+std::map<std::int32_t, RunningApplication> ClientTracker::applications() const {
+    std::map<std::int32_t, RunningApplication> result;
+    for (auto& [pid, application] : applicationsOf(clients_)) result.emplace(pid, std::move(application.identity));
+    return result;
+}
+
 std::vector<WorkspaceEvent> ClientTracker::update(Clients next) {
     const auto before = applicationsOf(clients_);
     const auto after = applicationsOf(next);

@@ -29,6 +29,8 @@ public:
     using Clients = std::map<std::uint32_t, TrackedClient>;  // by window
 
     const Clients& clients() const { return clients_; }
+    // The application each process with a client answers as.
+    std::map<std::int32_t, RunningApplication> applications() const;
     // Replaces what is known and returns the events the change makes, in
     // process-id order.
     std::vector<WorkspaceEvent> update(Clients next);

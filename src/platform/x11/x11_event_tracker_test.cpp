@@ -45,8 +45,11 @@ TEST(ClientTrackerTest, HidingCountsOnceEveryClientIsHiddenAndEndsWithAnyShownOn
 
 TEST(ClientTrackerTest, ADockClientMakesTheWholeProcessTheDock) {
     ClientTracker tracker;
-    tracker.update({{1, {300, "Panel"}}, {2, {300, std::string(kDockBundleID)}}});
-    const auto events = tracker.update({});
+    tracker.update({{1, {300, "Panel"}}, {2, {300, std::string(kDockBundleID)}}, {3, {400, std::nullopt}}});
+    EXPECT_EQ(tracker.applications(),
+              (std::map<std::int32_t, RunningApplication>{{300, {300, std::string(kDockBundleID)}},
+                                                          {400, {400, std::nullopt}}}));
+    const auto events = tracker.update({{3, {400, std::nullopt}}});
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].application, (RunningApplication{300, std::string(kDockBundleID)}));
 }

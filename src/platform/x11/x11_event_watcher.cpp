@@ -34,7 +34,7 @@ std::unique_ptr<X11EventWatcher> X11EventWatcher::start(const std::string& displ
     // and the second time compares equal.
     watchProperties(connection, thread->root());
     roundTrip(connection);
-    watcher->activePID_ = watcher->desktop_->activeWindowPID();
+    watcher->activePID_ = watcher->desktop_->activeWindowPID(X11Desktop::Answer::asked);
     watcher->currentDesktop_ = watcher->desktop_->currentDesktop();
     watcher->clientListChanged(connection);
 
@@ -46,6 +46,7 @@ std::unique_ptr<X11EventWatcher> X11EventWatcher::start(const std::string& displ
 }
 
 void X11EventWatcher::handle(xcb_connection_t* connection, const xcb_generic_event_t& event) {
+    desktop_->takeWaitingEvents();
     // Errors come from watching clients that went in the meantime; their
     // leaving shows in the client list.
     if ((event.response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return;
@@ -60,7 +61,7 @@ void X11EventWatcher::handle(xcb_connection_t* connection, const xcb_generic_eve
 }
 
 void X11EventWatcher::activeWindowChanged() {
-    const auto pid = desktop_->activeWindowPID();
+    const auto pid = desktop_->activeWindowPID(X11Desktop::Answer::asked);
     // Focus moving between windows of one application activates nothing;
     // focus on no window forgets the front, so coming back is an activation.
     if (pid == activePID_) return;
@@ -97,7 +98,7 @@ void X11EventWatcher::clientListChanged(xcb_connection_t* connection) {
             next.emplace(window, std::move(*client));
         }
     }
-    deliverAll(tracker_.update(std::move(next)));
+    tracked(tracker_.update(std::move(next)));
 }
 
 void X11EventWatcher::clientStateChanged(std::uint32_t window) {
@@ -106,7 +107,7 @@ void X11EventWatcher::clientStateChanged(std::uint32_t window) {
     if (!client) return;  // gone: the client list tells
     ClientTracker::Clients next = tracker_.clients();
     next[window] = std::move(*client);
-    deliverAll(tracker_.update(std::move(next)));
+    tracked(tracker_.update(std::move(next)));
 }
 
 std::optional<TrackedClient> X11EventWatcher::readClient(std::uint32_t window) {
@@ -118,7 +119,19 @@ std::optional<TrackedClient> X11EventWatcher::readClient(std::uint32_t window) {
                          std::find(states.begin(), states.end(), kHiddenState) != states.end()};
 }
 
-void X11EventWatcher::deliverAll(const std::vector<WorkspaceEvent>& events) {
+std::optional<RunningApplication> X11EventWatcher::application(std::int32_t pid) const {
+    std::lock_guard lock(applicationsMutex_);
+    const auto found = applications_.find(pid);
+    if (found == applications_.end()) return std::nullopt;
+    return found->second;
+}
+
+void X11EventWatcher::tracked(const std::vector<WorkspaceEvent>& events) {
+    {
+        auto applications = tracker_.applications();
+        std::lock_guard lock(applicationsMutex_);
+        applications_ = std::move(applications);
+    }
     for (const auto& event : events) deliver_(event);
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -31,6 +33,11 @@ public:
     static std::unique_ptr<X11EventWatcher> start(const std::string& displayName, std::shared_ptr<X11Desktop> desktop,
                                                   Identify identify, Deliver deliver);
 
+    // The application a process with a managed client answers as, from the
+    // clients as the watcher last read them; nothing for other processes.
+    // Any thread.
+    std::optional<RunningApplication> application(std::int32_t pid) const;
+
 private:
     X11EventWatcher(std::shared_ptr<X11Desktop> desktop, Identify identify, Deliver deliver)
         : desktop_(std::move(desktop)), identify_(std::move(identify)), deliver_(std::move(deliver)) {}
@@ -43,7 +50,8 @@ private:
     void clientListChanged(xcb_connection_t* connection);
     void clientStateChanged(std::uint32_t window);
     std::optional<TrackedClient> readClient(std::uint32_t window);
-    void deliverAll(const std::vector<WorkspaceEvent>& events);
+    // Hands out what the tracker now knows and its events.
+    void tracked(const std::vector<WorkspaceEvent>& events);
 
     std::shared_ptr<X11Desktop> desktop_;
     Identify identify_;
@@ -56,7 +64,9 @@ private:
     std::optional<std::int32_t> activePID_;
     std::optional<std::uint32_t> currentDesktop_;
     ClientTracker tracker_;
-    std::unique_ptr<X11EventThread> thread_;  // last: joined before the rest goes
+    mutable std::mutex applicationsMutex_;
+    std::map<std::int32_t, RunningApplication> applications_;  // under applicationsMutex_
+    std::unique_ptr<X11EventThread> thread_;                   // last: joined before the rest goes
 };
 
 }  // namespace scene::x11

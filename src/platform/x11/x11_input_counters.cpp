@@ -63,7 +63,8 @@ std::unique_ptr<X11InputCounters> X11InputCounters::start(const std::string& dis
         xcb_input_event_mask_t header;
         std::uint32_t bits;
     } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
-           XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+           XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
+               XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE |
                XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
     xcb_generic_error_t* error =
         xcb_request_check(connection, xcb_input_xi_select_events_checked(connection, thread->root(), 1, &mask.header));
@@ -97,6 +98,9 @@ void X11InputCounters::handle(xcb_connection_t*, const xcb_generic_event_t& even
     if (generic.extension != opcode_) return;
     // Every raw event shares the button event's layout.
     const auto& raw = reinterpret_cast<const xcb_input_raw_button_press_event_t&>(event);
+    if (raw.event_type == XCB_INPUT_RAW_KEY_PRESS || raw.event_type == XCB_INPUT_RAW_KEY_RELEASE ||
+        raw.event_type == XCB_INPUT_RAW_BUTTON_PRESS || raw.event_type == XCB_INPUT_RAW_BUTTON_RELEASE)
+        presses_.fetch_add(1, std::memory_order_release);
     RawInput input{raw.event_type, raw.detail, 0};
     if (raw.valuators_len > 0) input.valuators = *xcb_input_raw_button_press_valuator_mask(&raw);
     if (const auto type = countedInputEvent(input)) counts_[slot(*type)].fetch_add(1, std::memory_order_relaxed);

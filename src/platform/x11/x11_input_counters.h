@@ -36,6 +36,9 @@ public:
     static std::unique_ptr<X11InputCounters> start(const std::string& displayName);
 
     std::uint32_t count(InputEventType type) const;
+    // Moves with every key and button pressed or released: while it stands
+    // still, the pointer's buttons and the modifiers are as they were.
+    std::uint64_t presses() const { return presses_.load(std::memory_order_acquire); }
 
 private:
     X11InputCounters() = default;
@@ -43,6 +46,7 @@ private:
     static std::size_t slot(InputEventType type);
 
     std::array<std::atomic<std::uint32_t>, 6> counts_{};
+    std::atomic<std::uint64_t> presses_{0};
     std::uint8_t opcode_ = 0;                 // the extension's major opcode, which tags its events
     std::unique_ptr<X11EventThread> thread_;  // last: joined before the counts go
 };

@@ -32,7 +32,8 @@ std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
 
 std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() {
     auto list = std::make_shared<nlohmann::json>(nlohmann::json::array());
-    for (const auto& window : desktop_->onScreenWindows(X11Desktop::ClassNames::skip)) list->push_back(windowListEntry(window.facts));
+    for (const auto& window : desktop_->onScreenWindows(X11Desktop::ClassNames::skip))
+        list->push_back(windowListEntry(window.facts));
     return list;
 }
 
@@ -80,13 +81,29 @@ std::optional<nlohmann::json> X11WindowServer::sessionDictionary() {
     return nlohmann::json{{"CGSSessionScreenIsLocked", desktop_->screenLocked()}, {"kCGSSessionOnConsoleKey", true}};
 }
 
-bool X11WindowServer::leftButtonDown() { return (desktop_->pointerMask() & kButton1Mask) != 0; }
+bool X11WindowServer::leftButtonDown() { return (pointerMask() & kButton1Mask) != 0; }
 
-std::uint64_t X11WindowServer::modifierFlags() { return modifierFlagsFromMask(desktop_->pointerMask()); }
+std::uint64_t X11WindowServer::modifierFlags() { return modifierFlagsFromMask(pointerMask()); }
+
+std::uint16_t X11WindowServer::pointerMask() {
+    const X11InputCounters* watching = counters();
+    if (watching == nullptr) return desktop_->pointerMask();
+    // Presses first: one that lands during the read makes the next ask again.
+    const std::uint64_t presses = watching->presses();
+    std::lock_guard lock(pointerMutex_);
+    if (pointer_ && pointer_->presses == presses) return pointer_->mask;
+    pointer_ = KeptPointer{presses, desktop_->pointerMask()};
+    return pointer_->mask;
+}
+
+X11InputCounters* X11WindowServer::counters() {
+    std::call_once(countersStarted_, [this] { counters_ = X11InputCounters::start(displayName_); });
+    return counters_.get();
+}
 
 std::uint32_t X11WindowServer::eventCounter(InputEventType type) {
-    std::call_once(countersStarted_, [this] { counters_ = X11InputCounters::start(displayName_); });
-    return counters_ ? counters_->count(type) : 0;
+    const X11InputCounters* watching = counters();
+    return watching ? watching->count(type) : 0;
 }
 
 }  // namespace scene::x11

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/runtime.h"
@@ -38,11 +39,21 @@ public:
 
 private:
     std::optional<Monitor> monitor(DisplayID display);
+    X11InputCounters* counters();
+    // The core pointer mask, asked of the server again only after a key or
+    // button has moved (a pass asks for the buttons and the modifiers).
+    std::uint16_t pointerMask();
 
     std::shared_ptr<X11Desktop> desktop_;
     const std::string displayName_;
     std::once_flag countersStarted_;
     std::unique_ptr<X11InputCounters> counters_;  // set once, under countersStarted_; none without XInput 2.2
+    struct KeptPointer {
+        std::uint64_t presses = 0;  // the counters' presses when it was read
+        std::uint16_t mask = 0;
+    };
+    std::mutex pointerMutex_;
+    std::optional<KeptPointer> pointer_;  // under pointerMutex_
 };
 
 // The core protocol's modifier mask as the logic's modifier flags.

@@ -20,10 +20,13 @@ X11Workspace::X11Workspace(std::shared_ptr<X11Desktop> desktop, Runtime& runtime
 
 X11Workspace::~X11Workspace() {
     if (powerTimer_) powerTimer_->cancel();
+    std::unique_ptr<X11EventWatcher> watcher;
     {
         std::lock_guard lock(watchMutex_);
-        watcher_.reset();  // joins the event thread
+        watcher = std::move(watcher_);
     }
+    // Joins the event thread, whose handlers may be asking who a process is.
+    watcher.reset();
     // What the thread already posted finds nobody to tell.
     observers_->clear();
 }
@@ -52,6 +55,15 @@ std::vector<RunningApplication> X11Workspace::runningApplications(std::string_vi
 }
 
 std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t processIdentifier) {
+    // The watcher follows every managed client as it comes, which saves
+    // reading the whole window list each time the front application is
+    // asked for.
+    {
+        std::lock_guard lock(watchMutex_);
+        if (watcher_) {
+            if (auto known = watcher_->application(processIdentifier)) return known;
+        }
+    }
     // A process with a dock window answers as the Dock even when it also has
     // ordinary windows, so dock and notification owners win over WM_CLASS.
     std::optional<RunningApplication> found;
