@@ -52,6 +52,14 @@ TEST(X11CapturePixels, CopiesAveragesOrRepeatsIntoOpaqueBGRA) {
          2,
          2,
          {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0}},
+        {"a wide copy sets alpha in blocks of pixels and in the tail, on aligned and unaligned rows",
+         7,
+         {0x000001, 0x000002, 0x000003, 0x000004, 0x000005, 0x000006, 0x000007,  //
+          0x000008, 0x000009, 0x00000A, 0x00000B, 0x00000C, 0x00000D, 0x00000E},
+         7,
+         2,
+         {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004, 0xFF000005, 0xFF000006, 0xFF000007,  //
+          0xFF000008, 0xFF000009, 0xFF00000A, 0xFF00000B, 0xFF00000C, 0xFF00000D, 0xFF00000E}},
         {"halving averages each 2x2 block, rounded",
          4,
          {0x000000, 0x020406, 0xFFFFFF, 0xFFFFFF,  //
