@@ -41,8 +41,13 @@ void copyOpaque(const ServerPixels& source, std::uint8_t* target, std::size_t ta
 #if defined(__SSE2__)
         // A frame is many times the size of the caches and is next read a
         // frame later at the soonest, so its rows are stored past the cache,
-        // which also spares reading the old contents in first.
-        if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0) {
+        // which also spares reading the old contents in first. Not when the
+        // stores run up to a cache line ahead of the loads in the 4 KiB page
+        // offsets the processor compares them by: each load then flushes the
+        // stores still gathering, and plain stores are many times faster.
+        const std::uintptr_t skew =
+            (reinterpret_cast<std::uintptr_t>(to) - reinterpret_cast<std::uintptr_t>(from)) % 4096;
+        if (reinterpret_cast<std::uintptr_t>(to) % 16 == 0 && (skew == 0 || skew > 64)) {
             const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
             for (; x + 4 <= source.width; x += 4) {
                 const __m128i words =
