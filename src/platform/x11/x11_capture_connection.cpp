@@ -2,6 +2,8 @@
 
 #include <xcb/randr.h>
 
+#include "platform/x11/x11_monitors.h"
+
 namespace scene::x11 {
 
 std::unique_ptr<CaptureConnection> CaptureConnection::open(const std::string& displayName) {
@@ -25,21 +27,8 @@ CaptureConnection::~CaptureConnection() { xcb_disconnect(connection_); }
 
 std::vector<CaptureMonitor> CaptureConnection::monitors() const {
     std::vector<CaptureMonitor> result;
-    auto reply =
-        ownReply(xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root(), 1), nullptr));
-    if (!reply) return result;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
-         xcb_randr_monitor_info_next(&it)) {
-        CaptureMonitor monitor;
-        monitor.bounds = Rect{static_cast<double>(it.data->x), static_cast<double>(it.data->y),
-                              static_cast<double>(it.data->width), static_cast<double>(it.data->height)};
-        monitor.primary = it.data->primary != 0;
-        // The window server's numbering: the first output, or the name atom
-        // of a monitor that has none.
-        monitor.id = xcb_randr_monitor_info_outputs_length(it.data) > 0 ? xcb_randr_monitor_info_outputs(it.data)[0]
-                                                                        : it.data->name;
-        result.push_back(monitor);
-    }
+    for (const RandRMonitor& monitor : readRandRMonitors(connection_, root()))
+        result.push_back({monitor.id, monitor.bounds, monitor.primary});
     return result;
 }
 

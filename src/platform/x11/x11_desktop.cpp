@@ -13,6 +13,8 @@
 #include <map>
 #include <string_view>
 
+#include "platform/x11/x11_monitors.h"
+
 namespace scene::x11 {
 namespace {
 
@@ -430,19 +432,8 @@ std::vector<Monitor> X11Desktop::keptMonitors() {
 
 std::vector<Monitor> X11Desktop::readMonitors() {
     std::vector<Monitor> result;
-    auto reply = own(xcb_randr_get_monitors_reply(connection_, xcb_randr_get_monitors(connection_, root_, 1), nullptr));
-    if (!reply) return result;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem > 0;
-         xcb_randr_monitor_info_next(&it)) {
-        Monitor monitor;
-        monitor.bounds = Rect{static_cast<double>(it.data->x), static_cast<double>(it.data->y),
-                              static_cast<double>(it.data->width), static_cast<double>(it.data->height)};
-        const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(it.data);
-        // A monitor with no output (set up by hand) falls back to its name atom.
-        monitor.id = xcb_randr_monitor_info_outputs_length(it.data) > 0 ? outputs[0] : it.data->name;
-        monitor.name = atomName(it.data->name);
-        result.push_back(std::move(monitor));
-    }
+    for (const RandRMonitor& monitor : readRandRMonitors(connection_, root_))
+        result.push_back({monitor.id, monitor.bounds, atomName(monitor.name)});
     return result;
 }
 
