@@ -5,11 +5,13 @@
 // enough; and two rewritings of the same question must give the same answer:
 // every gray level inverted (steps are judged by size, not sign), and the
 // picture transposed with a proposal of the other direction (the vertical scan
-// is the horizontal one with its strides swapped).
+// is the horizontal one with its strides swapped). The sampler's lazy reader
+// of colour tiles must agree with it too.
 //
 // Input: read through FuzzedDataProvider: the tile, then its geometry. One
 // flag picks geometry that a real capture would have, where the tight
 // containment checks hold to rounding; the rest is arbitrary.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 
 #include "fuzz_inputs.h"
 #include "support/support_runs.h"
+#include "support/tile_support_runs.h"
 
 namespace scene {
 namespace {
@@ -198,6 +201,17 @@ void run(const std::uint8_t* data, std::size_t size) {
     for (std::uint8_t& p : inverted.pixels) p = static_cast<std::uint8_t>(255 - p);
     require(answer(inverted) == runs, "inverting the picture keeps the runs");
     require(answer(transposed(q)) == runs, "the transposed picture gives the same runs the other way");
+
+    // The sampler's reader converts only what it needs from the colour tile;
+    // it must see exactly what the whole conversion shows.
+    if (usable) {
+        std::vector<std::uint8_t> bgra(q.pixels.size() * 4, 255);
+        for (std::size_t i = 0; i < q.pixels.size(); ++i) std::fill_n(bgra.begin() + 4 * i, 3, q.pixels[i]);
+        const Image tile(q.width, q.height, static_cast<std::size_t>(q.width) * 4, std::move(bgra));
+        TileGrayScratch scratch;
+        require(tileSupportRuns(tile, q.region, q.proposal, q.grid, scratch).runs == runs,
+                "converting only what is read gives the same runs");
+    }
 }
 
 }  // namespace

@@ -68,8 +68,7 @@ std::pair<int, int> sourceSpan(int index, int source, int target) {
 // sums) times the reciprocal of its pixel count, rounded. A mean is at most
 // 255, so the rounded value always fits a byte.
 #if defined(__SSE2__)
-inline void storeVectorMean(const std::uint32_t* begin, const std::uint32_t* end, float reciprocal,
-                            std::uint8_t* out) {
+inline void storeVectorMean(const std::uint32_t* begin, const std::uint32_t* end, float reciprocal, std::uint8_t* out) {
     const __m128i sums = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end)),
                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin)));
     const __m128 means = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(sums), _mm_set1_ps(reciprocal)), _mm_set1_ps(0.5f));
@@ -152,22 +151,17 @@ std::optional<Image> Image::scaled(int width, int height) const {
 
 namespace {
 
-// Rec. 601 luma in 256ths; the weights sum to 256 so white stays 255.
-constexpr std::uint16_t kRedWeight = 77;
-constexpr std::uint16_t kGreenWeight = 150;
-constexpr std::uint16_t kBlueWeight = 29;
-
 #if defined(__SSE2__)
-// Sixteen pixels a step, exactly as the scalar loop computes them: each pixel's
+// Sixteen pixels a step, exactly as grayLevel computes them: each pixel's
 // channels are taken out of its 32-bit lane, multiplied in the lane's low
 // sixteen bits (a channel times its weight stays below 65,536), summed,
 // rounded and shifted in 32 bits, then packed down to bytes. Returns how many
 // pixels of the row it converted.
 int grayRowVector(const std::uint8_t* source, std::uint8_t* target, int width) {
     const __m128i lowByte = _mm_set1_epi32(0xff);
-    const __m128i blue = _mm_set1_epi32(kBlueWeight);
-    const __m128i green = _mm_set1_epi32(kGreenWeight);
-    const __m128i red = _mm_set1_epi32(kRedWeight);
+    const __m128i blue = _mm_set1_epi32(kGrayBlueWeight);
+    const __m128i green = _mm_set1_epi32(kGrayGreenWeight);
+    const __m128i red = _mm_set1_epi32(kGrayRedWeight);
     const __m128i rounding = _mm_set1_epi32(128);
     const auto luma = [&](const std::uint8_t* p) {
         const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -189,6 +183,14 @@ int grayRowVector(const std::uint8_t* source, std::uint8_t* target, int width) {
 }
 #endif
 
+void grayRow(const std::uint8_t* bgra, std::uint8_t* gray, int count) {
+    int x = 0;
+#if defined(__SSE2__)
+    x = grayRowVector(bgra, gray, count);
+#endif
+    for (; x < count; ++x) gray[x] = grayLevel(bgra + static_cast<std::size_t>(x) * 4);
+}
+
 }  // namespace
 
 void grayPixels(const Image& image, GrayBuffer& gray) {
@@ -198,19 +200,7 @@ void grayPixels(const Image& image, GrayBuffer& gray) {
     gray.height = height;
     gray.pixels.resize(static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* source = image.row(y);
-        std::uint8_t* target = gray.pixels.data() + static_cast<std::size_t>(y) * width;
-        int x = 0;
-#if defined(__SSE2__)
-        x = grayRowVector(source, target, width);
-#endif
-        // The weighted sum tops out at 65,408, so sixteen-bit lanes suffice.
-        for (; x < width; ++x) {
-            const std::uint8_t* p = source + static_cast<std::size_t>(x) * 4;
-            const auto luma =
-                static_cast<std::uint16_t>(kBlueWeight * p[0] + kGreenWeight * p[1] + kRedWeight * p[2] + 128u);
-            target[x] = static_cast<std::uint8_t>(luma >> 8);
-        }
+        grayRow(image.row(y), gray.pixels.data() + static_cast<std::size_t>(y) * width, width);
     }
 }
 

@@ -60,4 +60,17 @@ GrayBuffer grayPixels(const Image& image);
 // another then reuses memory that is already mapped and in cache.
 void grayPixels(const Image& image, GrayBuffer& gray);
 
+// Rec. 601 weights in 1/256, rounded; they sum to 256.
+inline constexpr std::uint16_t kGrayRedWeight = 77;
+inline constexpr std::uint16_t kGrayGreenWeight = 150;
+inline constexpr std::uint16_t kGrayBlueWeight = 29;
+
+// The gray level of one BGRA pixel, exactly as grayPixels converts it. The
+// weighted sum tops out at 65,408, so sixteen bits suffice.
+inline std::uint8_t grayLevel(const std::uint8_t* bgra) {
+    const auto luma = static_cast<std::uint16_t>(kGrayBlueWeight * bgra[0] + kGrayGreenWeight * bgra[1] +
+                                                 kGrayRedWeight * bgra[2] + 128u);
+    return static_cast<std::uint8_t>(luma >> 8);
+}
+
 }  // namespace scene

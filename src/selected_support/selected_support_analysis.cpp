@@ -7,7 +7,7 @@
 #include "platform/number_format.h"
 #include "selected_support/selected_contours.h"
 #include "support/composed_support_tiles.h"
-#include "support/support_runs.h"
+#include "support/tile_support_runs.h"
 
 namespace scene {
 namespace {
@@ -66,14 +66,14 @@ std::vector<std::vector<SupportRun>> frameRuns(const SelectedFrame& frame,
     std::vector<std::vector<SupportRun>> runs(proposals.size());
     const std::vector<ComposedSupportTile> tiles = composedSupportTiles(frame.image, frame.bounds, proposals);
     analysis.grayRegions = static_cast<int>(tiles.size());
-    GrayBuffer gray;
+    TileGrayScratch scratch;
     for (const ComposedSupportTile& tile : tiles) {
         analysis.grayPixels += tile.image.width() * tile.image.height();
-        grayPixels(tile.image, gray);
-        if (gray.pixels.empty()) continue;
         const SupportPixelGrid grid{frame.bounds, frame.image.width(), frame.image.height(), tile.pixelOrigin};
         for (const int index : tile.indices) {
-            runs[index] = supportRuns(gray.pixels, gray.width, gray.height, tile.bounds, proposals[index], grid);
+            TileSupportRuns found = tileSupportRuns(tile.image, tile.bounds, proposals[index], grid, scratch);
+            analysis.convertedPixels += found.convertedPixels;
+            runs[index] = std::move(found.runs);
         }
     }
     return runs;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -31,8 +32,11 @@ struct SelectedFrame {
 };
 
 struct SelectedSupportAnalysis {
-    Records records;  // supports confirmed by this frame and the one before
-    int grayPixels = 0;
+    Records records;     // supports confirmed by this frame and the one before
+    int grayPixels = 0;  // pixels of the tiles
+    // Of the tiles, the pixels actually turned to gray: only lines that can
+    // hold a run are converted in full.
+    std::size_t convertedPixels = 0;
     int grayRegions = 0;
     int candidateCount = 0;
     int pairedOwners = 0;  // owners of confirmed contours (visual edges not counted)
@@ -45,8 +49,8 @@ struct SelectedSupportAnalysis {
 // keeps its history while its window is dragged.
 std::string supportHistoryKey(const SupportProposal& proposal);
 
-// Verifies the proposals in the frame: tiles it around them, converts only the
-// tiles to gray, finds the runs, keeps plausible contours and confirms each run
+// Verifies the proposals in the frame: tiles it around them, converts (parts of)
+// the tiles to gray, finds the runs, keeps plausible contours and confirms each run
 // against the previous frame's history, which it then replaces. `wallMS` and
 // `uptime` are the clocks at analysis time, for the records' "observedAtMS".
 SelectedSupportAnalysis analyseSelectedFrame(const SelectedFrame& frame, const std::vector<SupportProposal>& proposals,

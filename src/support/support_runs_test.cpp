@@ -110,6 +110,9 @@ TEST(SupportRunsTest, UnusableInputGivesNothing) {
     EXPECT_TRUE(supportRuns(pixels, 300, 20, Rect::null(), p).empty());
     EXPECT_TRUE(supportRuns(pixels, 300, 20, region, proposal(false, 5, 5.5, 10)).empty()) << "single pixel";
     EXPECT_TRUE(supportRuns(pixels, 300, 20, region, p, SupportPixelGrid{region, 0, 20, {}}).empty());
+    // A scale so large that the line is infinitely far and the search radius
+    // infinite: the first candidate line is NaN, which must not become a start.
+    EXPECT_TRUE(supportRuns(pixels, 300, 20, {0, 0, 300, 1.5e-307}, p).empty());
 }
 
 }  // namespace
