@@ -39,10 +39,11 @@ public:
     // The edge test of candidate line `line` at `position`. Most positions
     // show no step at all, which the line and the one before tell alone.
     bool hit(std::ptrdiff_t line, std::ptrdiff_t position) {
-        const int step = at(line, position) - at(line - 1, position);
+        const std::uint8_t level = at(line, position);
+        const std::uint8_t before = at(line - 1, position);
+        const int step = level - before;
         if (step < kSupportMinimumStep && -step < kSupportMinimumStep) return false;
-        const std::array<std::uint8_t, 4> levels{at(line - 2, position), at(line - 1, position), at(line, position),
-                                                 at(line + 1, position)};
+        const std::array<std::uint8_t, 4> levels{at(line - 2, position), before, level, at(line + 1, position)};
         return supportEdgeHit(&levels[2], 1);
     }
 
@@ -88,9 +89,9 @@ std::ptrdiff_t supportProbeSpacing(std::ptrdiff_t shortestRun) {
     // A run of S positions holds at least floor(S / s) probes, which is at
     // least (S - s + 1) / s; when that exceeds its misses (at most 6 % of S),
     // one probe hits. The margin only grows with S, so the shortest run decides.
+    const auto length = static_cast<double>(shortestRun);
     std::ptrdiff_t spacing = 1;
     for (std::ptrdiff_t s = 2; s <= kWidestProbeSpacing; ++s) {
-        const auto length = static_cast<double>(shortestRun);
         if (length * (1 - kMissShare * static_cast<double>(s)) > static_cast<double>(s - 1)) spacing = s;
     }
     return spacing;
