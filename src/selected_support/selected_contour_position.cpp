@@ -27,8 +27,9 @@ std::optional<Json> positionedSelectedContour(const Json& record, const std::uno
     const auto original = supportRect(*bounds);
     if (!original) return std::nullopt;
     // A resized owner has new edges; the old contour no longer describes it.
-    if (std::abs(current.absWidth() - original->absWidth()) >= kSizeSlack ||
-        std::abs(current.absHeight() - original->absHeight()) >= kSizeSlack)
+    // Written as "within the slack" so that a NaN size counts as resized.
+    if (!(std::abs(current.absWidth() - original->absWidth()) < kSizeSlack) ||
+        !(std::abs(current.absHeight() - original->absHeight()) < kSizeSlack))
         return std::nullopt;
 
     const auto side = json_read::string(record, "side");

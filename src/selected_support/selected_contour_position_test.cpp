@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace scene {
 namespace {
 
@@ -72,6 +74,8 @@ TEST(PositionedSelectedContour, RejectsRecordsItCannotPlace) {
         {"no source", without("source"), owners},
         {"other source", with("source", "visual"), owners},
         {"owner gone", contour("top"), Owners{{"other", kFound}}},
+        {"owner width not a number", contour("top"), Owners{{"w", Rect{200, 300, std::nan(""), 250}}}},
+        {"found height not a number", with("ownerBounds", bounds(Rect{200, 300, 400, std::nan("")})), owners},
         {"owner id not a string", with("ownerId", 1), owners},
         {"bounds missing", without("ownerBounds"), owners},
         {"bounds unreadable", with("ownerBounds", Json{{"x", "200"}, {"y", 300}, {"width", 400}, {"height", 250}}),

@@ -61,7 +61,8 @@ void appendOutline(std::vector<SupportProposal>& proposals, const Json& window) 
     const auto id = json_read::string(window, "id");
     const auto rect = supportRect(window);
     if (!id || !rect) return;
-    if (rect->absWidth() < kMinimumWindowWidth || rect->absHeight() < kMinimumWindowHeight) return;
+    // Written as "at least" so that a NaN extent fails the test.
+    if (!(rect->absWidth() >= kMinimumWindowWidth) || !(rect->absHeight() >= kMinimumWindowHeight)) return;
     const auto windowLayer = layer(window);
     if (!windowLayer || *windowLayer < kLowestLayer || *windowLayer > kHighestLayer) return;
 
@@ -73,7 +74,7 @@ void appendOutline(std::vector<SupportProposal>& proposals, const Json& window) 
                                                 : rect->maxX();
         const double from = (horizontal ? rect->minX() : rect->minY()) + kCornerInset;
         const double to = (horizontal ? rect->maxX() : rect->maxY()) - kCornerInset;
-        if (to - from < kMinimumEdgeLength) continue;
+        if (!(to - from >= kMinimumEdgeLength)) continue;
         proposals.push_back(geometric(*id, *rect, side, from, to, fixed));
     }
 }
@@ -81,7 +82,7 @@ void appendOutline(std::vector<SupportProposal>& proposals, const Json& window) 
 void appendShelf(std::vector<SupportProposal>& proposals, const Json& dock) {
     const auto id = json_read::string(dock, "id");
     const auto rect = supportRect(dock);
-    if (!id || !rect || rect->absWidth() < kMinimumDockWidth) return;
+    if (!id || !rect || !(rect->absWidth() >= kMinimumDockWidth)) return;
     for (const double offset : kDockLineOffsets) {
         proposals.push_back(
             geometric(*id, *rect, "top", rect->minX() + kDockInset, rect->maxX() - kDockInset, rect->minY() + offset));

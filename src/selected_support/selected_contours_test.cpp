@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace scene {
 namespace {
 
@@ -27,6 +29,8 @@ TEST(SelectedContourProposals, OutlinesOnlyForOrdinaryWindowsOfUsableSize) {
     const Case rejected[] = {
         {"too narrow", window("w", 179, 80)},
         {"too low", window("w", 180, 79)},
+        {"height not a number", window("w", 180, std::nan(""))},
+        {"width not a number", window("w", std::nan(""), 80)},
         {"layer above ordinary windows", window("w", 180, 80, 9)},
         {"negative layer", window("w", 180, 80, -1)},
         {"no layer", window("w", 180, 80, nullptr)},
@@ -64,6 +68,7 @@ TEST(SelectedContourProposals, OutlinesOnlyForOrdinaryWindowsOfUsableSize) {
 
 TEST(SelectedContourProposals, DockItemsGetThreeShelfLinesOnceWideEnough) {
     EXPECT_THAT(selectedContourProposals({}, {dock("dock:a", 95)}, {}), IsEmpty());
+    EXPECT_THAT(selectedContourProposals({}, {dock("dock:a", std::nan(""))}, {}), IsEmpty());
 
     const auto proposals = selectedContourProposals({}, {dock("dock:a", 96)}, {});
     ASSERT_EQ(proposals.size(), 3u);
