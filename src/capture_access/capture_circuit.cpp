@@ -1,11 +1,13 @@
 #include "capture_access/capture_circuit.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <cstdio>
+#include <cerrno>
 #include <string_view>
-#include <system_error>
 
 #include "platform/json_read.h"
 #include "platform/records.h"
@@ -30,20 +32,29 @@ constexpr std::array<std::string_view, 4> kKnownReasons = {"permission", "timeou
 // and reading it whole (a log, a device, a huge file) must not cost memory.
 constexpr std::size_t kMaxStateFileBytes = 64 * 1024;
 
-// C stdio rather than streams: reading a directory or a vanished file must be
-// a plain failure, and file streams report some of those by throwing. A file
-// larger than the limit is a failure too.
+// The state file's bytes; nothing when it cannot be read, is larger than the
+// limit, or is not a regular file. Only a regular file is read at all: a named
+// pipe nobody writes to, a socket or a terminal would hold start-up for ever,
+// and a device could hand out bytes without end. The file is opened without
+// waiting and looked at again once open, so that what was swapped in after
+// the first look is not read either.
 std::optional<std::string> readBytes(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return std::nullopt;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
     std::string bytes;
+    bool failed = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode);
     char chunk[4096];
-    std::size_t count = 0;
-    while (bytes.size() <= kMaxStateFileBytes && (count = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes.append(chunk, count);
-    const bool failed = std::ferror(file) != 0 || bytes.size() > kMaxStateFileBytes;
-    std::fclose(file);
-    if (failed) return std::nullopt;
+    while (!failed && bytes.size() <= kMaxStateFileBytes) {
+        const ssize_t count = ::read(fd, chunk, sizeof chunk);
+        if (count == 0) break;
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) failed = true;
+        if (count > 0) bytes.append(chunk, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    if (failed || bytes.size() > kMaxStateFileBytes) return std::nullopt;
     return bytes;
 }
 
@@ -88,8 +99,11 @@ std::optional<std::string> reasonFromRecord(const std::string& bytes) {
 
 CaptureCircuit::CaptureCircuit(std::optional<std::string> path) : stateURL(std::move(path)) {
     if (!stateURL) return;
-    std::error_code error;
-    blocked = std::filesystem::exists(*stateURL, error);
+    // Whatever stands at the path suspends capture, a directory or a pipe as
+    // much as a file; a path that names nothing (a dangling link included)
+    // does not.
+    struct stat info {};
+    blocked = ::stat(stateURL->c_str(), &info) == 0;
     if (!blocked) return;
 
     // From here on any surprise keeps capture suspended: a file we cannot make

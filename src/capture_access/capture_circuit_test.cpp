@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -79,11 +81,27 @@ TEST_F(CaptureCircuitFileTest, MissingFileLeavesCaptureFree) {
     EXPECT_EQ(circuit.stateURL, path);
 }
 
-TEST_F(CaptureCircuitFileTest, UnreadableEntryCountsAsUnknownSuspension) {
-    // A directory exists at the path but cannot be read as a file.
-    const CaptureCircuit circuit(directory_.string());
-    EXPECT_TRUE(circuit.blocked);
-    EXPECT_EQ(circuit.reason, "unknown");
+TEST_F(CaptureCircuitFileTest, WhatIsNotARegularFileIsNeverReadAndSuspendsAsUnknown) {
+    // A pipe nobody writes to would hold start-up for ever if it were opened
+    // for reading the ordinary way; links are followed to what they name.
+    const std::string pipe = (directory_ / "pipe").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string legacy = write("capture-paused");
+    const auto link = [&](const std::string& name, const std::string& target) {
+        const std::string path = (directory_ / name).string();
+        std::filesystem::create_symlink(target, path);
+        return path;
+    };
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {directory_.string(), "unknown"},    {pipe, "unknown"},
+        {link("to-pipe", pipe), "unknown"},  {"/dev/zero", "unknown"},
+        {link("to-file", legacy), "legacy"}, {link("dangling", (directory_ / "absent").string()), std::nullopt},
+    };
+    for (const auto& [path, reason] : cases) {
+        const CaptureCircuit circuit(path);
+        EXPECT_EQ(circuit.blocked, reason.has_value()) << path;
+        EXPECT_EQ(circuit.reason, reason) << path;
+    }
 }
 
 TEST(CaptureCircuitTest, NoPathMeansNoSuspension) {
