@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <exception>
@@ -191,18 +192,26 @@ void quit(ChildProcess& process) {
     EXPECT_EQ(process.wait(1s), 0);
 }
 
-// Runs `run` for every row at once, each on a thread of its own.
+// Runs `run` for every row, a few rows at a time, each on a thread of its own.
+// As many samplers as there are cores run at once: more would share the
+// machine so thinly (under a sanitizer above all) that a row's deadlines
+// would measure its siblings instead of the sampler.
 template <typename Row, typename Run>
 void runSideBySide(const std::vector<Row>& rows, const Run& run) {
+    const std::size_t lanes = std::min<std::size_t>(rows.size(), std::max(2u, std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next{0};
     std::vector<std::thread> threads;
-    threads.reserve(rows.size());
-    for (const Row& row : rows) {
-        threads.emplace_back([&row, &run] {
-            SCOPED_TRACE(row.name);
-            try {
-                run(row);
-            } catch (const std::exception& error) {
-                ADD_FAILURE() << error.what();
+    threads.reserve(lanes);
+    for (std::size_t lane = 0; lane < lanes; ++lane) {
+        threads.emplace_back([&] {
+            for (std::size_t index; (index = next++) < rows.size();) {
+                const Row& row = rows[index];
+                SCOPED_TRACE(row.name);
+                try {
+                    run(row);
+                } catch (const std::exception& error) {
+                    ADD_FAILURE() << error.what();
+                }
             }
         });
     }
