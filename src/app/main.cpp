@@ -1,6 +1,8 @@
 // scene-sampler: builds the platform (the simulated desktop, or an X desktop
 // when one is reachable or asked for) and the production runtime, then runs the
 // entry.
+#include <unistd.h>
+
 #include <cstdio>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -10,6 +12,7 @@
 #include "platform/asio_runtime.h"
 #include "platform/platform_choice.h"
 #include "platform/simulated/scene_loader.h"
+#include "platform/standard_descriptors.h"
 #ifdef SCENE_SAMPLER_HAVE_X11
 #include "platform/x11/x11_platform.h"
 #endif
@@ -17,6 +20,7 @@
 extern char** environ;
 
 int main(int argc, char** argv) {
+    const scene::ClosedStandardDescriptors closed = scene::reserveStandardDescriptors();
 #if defined(__GLIBC__)
     // Captured frames are blocks of tens of megabytes. By default glibc raises
     // its mapping threshold above such a block the first time one is freed;
@@ -28,6 +32,7 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
     const scene::Arguments arguments(argv, argv + argc);
+    if (const auto status = scene::exitWithoutDesktop(arguments)) return *status;
     scene::Environment environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text(*entry);
@@ -35,7 +40,7 @@ int main(int argc, char** argv) {
         if (equals != std::string::npos) environment.emplace(text.substr(0, equals), text.substr(equals + 1));
     }
 
-    scene::AsioRuntime runtime;
+    scene::AsioRuntime runtime(closed.input ? -1 : STDIN_FILENO, closed.output ? -1 : STDOUT_FILENO);
     std::unique_ptr<scene::Platform> platform;
     std::function<bool(const std::string&)> openX11;
 #ifdef SCENE_SAMPLER_HAVE_X11

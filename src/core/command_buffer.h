@@ -12,7 +12,7 @@ namespace scene {
 // the pair is one character, so it does not end a line and stays in its text.
 // Text without a line feed may not grow without bound: past `limit` bytes the
 // unfinished line is thrown away, up to and including its line feed, and the
-// lines after it are read as usual. Main queue only.
+// lines after it are read as usual. One thread at a time.
 class CommandBuffer {
 public:
     static constexpr std::size_t kDefaultLimit = 64 * 1024;

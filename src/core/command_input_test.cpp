@@ -3,6 +3,7 @@
 
 #include "core/command_buffer.h"
 #include "core/command_line.h"
+#include "core/command_reader.h"
 #include "core/commands.h"
 #include "core/input_decoder.h"
 
@@ -86,10 +87,37 @@ TEST(InputDecoder, DropsInvalidChunksOnly) {
                              "a"),
               std::nullopt);  // broken sequence mid-chunk
     EXPECT_EQ(decoder.decode("resume\n"), "resume\n");
-    // A carried prefix that the next chunk does not complete sinks that chunk.
+    // A carried prefix that the next chunk does not go on with is dropped on
+    // its own; the chunk is decoded by itself.
     EXPECT_EQ(decoder.decode("x\xE2\x82"), "x");
-    EXPECT_EQ(decoder.decode("y\n"), std::nullopt);
+    EXPECT_EQ(decoder.decode("y\n"), "y\n");
+    EXPECT_EQ(decoder.decode("\xE2"), "");
+    EXPECT_EQ(decoder.decode("\x82\xFF"), std::nullopt);  // invalid either way
     EXPECT_EQ(decoder.decode("quit\n"), "quit\n");
+}
+
+TEST(CommandReader, CutsDecodedLinesAndLooksNoFurtherThanQuit) {
+    struct Case {
+        std::vector<std::string> chunks;
+        std::vector<std::string> lines;
+        bool quit;
+    };
+    const Case cases[] = {
+        // A broken character at the end of one chunk costs nothing of the next.
+        {{"controls-on\n\xE2", "quit\n"}, {"controls-on", "quit"}, true},
+        {{"anchor \xE2", "\npause\n", "quit\n"}, {"anchor ", "pause", "quit"}, true},
+        {{"pau", "se\nquit\nresume\n", "pause\n"}, {"pause", "quit"}, true},
+        {{"quit\r\n", "quit \n"}, {"quit\r\nquit "}, false},
+    };
+    for (const Case& c : cases) {
+        CommandReader reader;
+        std::vector<std::string> lines;
+        for (const std::string& chunk : c.chunks) {
+            for (std::string& line : reader.take(chunk)) lines.push_back(std::move(line));
+        }
+        EXPECT_EQ(lines, c.lines) << c.chunks.front();
+        EXPECT_EQ(reader.quitReceived(), c.quit) << c.chunks.front();
+    }
 }
 
 TEST(CommandBuffer, CutsLinesAcrossChunks) {

@@ -1,4 +1,4 @@
-// The command procedure: standard-input text cut into lines and executed.
+// The command procedure: the command lines the reader cut, executed in order.
 #include "core/commands.h"
 
 #include <limits>
@@ -35,12 +35,10 @@ bool startsWith(std::string_view line, std::string_view prefix) { return line.su
 
 }  // namespace
 
-void SceneSampler::receiveCommands(std::string_view text) {
-    commandBuffer_.append(text);
-    while (!runtime_.exitRequested()) {
-        const auto line = commandBuffer_.takeLine();
-        if (!line) break;
-        execute(*line);
+void SceneSampler::executeLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        if (runtime_.exitRequested()) return;
+        execute(line);
     }
 }
 

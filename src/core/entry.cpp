@@ -5,8 +5,13 @@
 
 namespace scene {
 
-int runSceneSampler(const Arguments& arguments, const Environment& environment, Platform& platform,
-                    Runtime& runtime) {
+std::optional<int> exitWithoutDesktop(const Arguments& arguments) {
+    const CommandLine commandLine = parseCommandLine(arguments);
+    if (commandLine.requestScreenPermission && !commandLine.permissionStatus) return kExitRequestScreenPermission;
+    return std::nullopt;
+}
+
+int runSceneSampler(const Arguments& arguments, const Environment& environment, Platform& platform, Runtime& runtime) {
     const CommandLine commandLine = parseCommandLine(arguments);
     if (commandLine.permissionStatus) {
         const Json status = {

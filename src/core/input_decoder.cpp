@@ -36,10 +36,18 @@ bool validPrefix(const std::uint8_t* data, int length, int available) {
 }  // namespace
 
 std::optional<std::string> InputDecoder::decode(std::string_view chunk) {
-    std::string bytes = std::move(carry_);
+    std::string carried = std::move(carry_);
     carry_.clear();
-    bytes.append(chunk);
+    if (!carried.empty()) {
+        if (auto text = decodeWhole(carried + std::string(chunk), carry_)) return text;
+        // The carried bytes were not the start of a character that this chunk
+        // finishes: losing them must not cost the chunk's own commands.
+        carry_.clear();
+    }
+    return decodeWhole(std::string(chunk), carry_);
+}
 
+std::optional<std::string> InputDecoder::decodeWhole(std::string bytes, std::string& carry) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const std::size_t size = bytes.size();
     std::size_t i = 0;
@@ -50,7 +58,7 @@ std::optional<std::string> InputDecoder::decode(std::string_view chunk) {
         if (!validPrefix(data + i, length, static_cast<int>(available))) return std::nullopt;
         if (available < static_cast<std::size_t>(length)) {
             // An unfinished character at the very end: keep it for the next chunk.
-            carry_.assign(bytes, i, std::string::npos);
+            carry.assign(bytes, i, std::string::npos);
             bytes.resize(i);
             return bytes;
         }

@@ -152,27 +152,33 @@ protected:
     // Runs the entry on this thread while `converse` plays the companion on
     // another; returns the entry's status once both are done.
     int run(const Arguments& arguments, const std::function<void(Companion&)>& converse) {
-        auto loaded = simulated::loadScene(demoSceneWithQuickPicker(), "demo.json", runtime);
-        if (!loaded.platform) {
-            ADD_FAILURE() << loaded.error;
-            return kTimedOut;
+        int status = kTimedOut;
+        std::future<void> companionDone;
+        {
+            AsioRuntime runtime{input.readEnd, output.writeEnd};
+            auto loaded = simulated::loadScene(demoSceneWithQuickPicker(), "demo.json", runtime);
+            if (!loaded.platform) {
+                ADD_FAILURE() << loaded.error;
+                return kTimedOut;
+            }
+            companionDone = std::async(std::launch::async, [&] {
+                converse(companion);
+                companion.drain();
+            });
+            // A sampler that never takes its "quit" fails the test instead of
+            // hanging it.
+            runtime.mainQueue().postAfter(kPatienceSeconds, [&runtime] { runtime.requestExit(kTimedOut); });
+            status = runSceneSampler(arguments, Environment{}, *loaded.platform, runtime);
         }
-        auto companionDone = std::async(std::launch::async, [&] {
-            converse(companion);
-            companion.drain();
-        });
-        // A sampler that never takes its "quit" fails the test instead of
-        // hanging it.
-        runtime.mainQueue().postAfter(kPatienceSeconds, [this] { runtime.requestExit(kTimedOut); });
-        const int status = runSceneSampler(arguments, Environment{}, *loaded.platform, runtime);
-        Pipe::closeEnd(output.writeEnd);  // the companion's drain ends here
+        // The runtime wrote through a description of the pipe of its own; with
+        // it gone and this one closed, the companion's drain ends.
+        Pipe::closeEnd(output.writeEnd);
         companionDone.get();
         return status;
     }
 
     Pipe input;
     Pipe output;
-    AsioRuntime runtime{input.readEnd, output.writeEnd};
     Companion companion{input.writeEnd, output.readEnd};
 };
 

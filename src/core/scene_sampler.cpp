@@ -1,7 +1,7 @@
 #include "core/scene_sampler.h"
 
 #include "core/command_line.h"
-#include "core/input_decoder.h"
+#include "core/command_reader.h"
 #include "core/scene_model.h"
 
 namespace scene {
@@ -41,6 +41,7 @@ SceneSampler::SceneSampler(const Arguments& arguments, const Environment& enviro
 }
 
 SceneSampler::~SceneSampler() {
+    runtime_.standardStreams().setWriteWaitCheck(nullptr);
     if (timer_) timer_->cancel();
     removeFocusObserver();
     for (const ObserverToken token : state.workspaceObservers) platform_.workspace().removeObserver(token);
@@ -65,18 +66,23 @@ void SceneSampler::start() {
     timer_ = runtime_.makeTimer([this] { tick(); });
     timer_->schedule(0, kDefaultPassInterval, kDefaultPassLeeway);
 
-    // The reader thread only decodes and forwards; the decoder's carry lives
-    // with the reader, and everything else happens on the main queue.
+    // The reader thread only decodes, cuts lines and forwards them; they are
+    // executed on the main queue. A write the companion does not take stops
+    // waiting once it has asked to quit or has gone away (the tick that would
+    // notice cannot run while the write holds the main queue).
+    auto reader = std::make_shared<CommandReader>();
+    runtime_.standardStreams().setWriteWaitCheck([this, reader] {
+        return !reader->quitReceived() && platform_.workspace().parentProcessIdentifier() == state.parent;
+    });
     Runtime& runtime = runtime_;
-    runtime_.standardStreams().startReading(
-        [this, &runtime, decoder = std::make_shared<InputDecoder>()](std::string_view chunk) {
-            if (chunk.empty()) {
-                runtime.requestExit(0);
-                return;
-            }
-            if (auto text = decoder->decode(chunk); text && !text->empty())
-                runtime.mainQueue().post([this, text = std::move(*text)] { receiveCommands(text); });
-        });
+    runtime_.standardStreams().startReading([this, &runtime, reader](std::string_view chunk) {
+        if (chunk.empty()) {
+            runtime.requestExit(0);
+            return;
+        }
+        if (auto lines = reader->take(chunk); !lines.empty())
+            runtime.mainQueue().post([this, lines = std::move(lines)] { executeLines(lines); });
+    });
 }
 
 void SceneSampler::installCaptureHooks() {

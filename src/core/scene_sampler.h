@@ -12,7 +12,6 @@
 #include "accessibility/control_sampler.h"
 #include "accessibility/dock_sampler.h"
 #include "capture_access/native_capture_access.h"
-#include "core/command_buffer.h"
 #include "core/snapshot_text.h"
 #include "platform/platform.h"
 #include "platform/process_environment.h"
@@ -92,8 +91,8 @@ public:
     void invalidateScene(bool space, double delay = 0.16);
     void watchFocus(std::int32_t pid);
 
-    // The command procedure: takes decoded standard-input text.
-    void receiveCommands(std::string_view text);
+    // The command procedure: executes command lines in order, up to a "quit".
+    void executeLines(const std::vector<std::string>& lines);
     void selectedSnapshot(const std::string& requestID);
 
     // Writes one line; a closed standard output ends the process cleanly.
@@ -144,7 +143,6 @@ private:
     SystemVersion system_;
     bool selectedCaptureSupported_ = false;  // system version 14.4 or later
     std::int32_t ownPID_ = 0;
-    CommandBuffer commandBuffer_;
     std::unique_ptr<RepeatingTimer> timer_;
     Json snapshot_ = Json::object();
     // What the window records now in the snapshot were built from. A pass that

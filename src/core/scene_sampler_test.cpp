@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/command_reader.h"
 #include "core/entry.h"
 #include "platform/manual_runtime.h"
 #include "platform/simulated/scene_loader.h"
@@ -56,12 +57,13 @@ protected:
         if (runtime.streams().reading()) {
             runtime.streams().feed(text);
         } else {
-            sampler->receiveCommands(text);
+            sampler->executeLines(reader.take(text));
         }
         runtime.runUntilIdle();
     }
 
     ManualRuntime runtime;
+    CommandReader reader;  // cuts lines for a sampler that is not started
     std::int32_t parent = 1;
     std::unique_ptr<simulated::SimulatedPlatform> platform;
     std::unique_ptr<SceneSampler> sampler;

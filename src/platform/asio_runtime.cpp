@@ -2,21 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <ctime>
-#include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/uio.h>
 #include <string>
 #include <thread>
-#include <vector>
 
 // Asio brackets every handler it runs with standalone memory fences, which the
 // thread sanitizer cannot model (GCC refuses to compile them under it). The
@@ -28,14 +21,14 @@
 #endif
 #include <asio.hpp>
 
+#include "platform/descriptor_streams.h"
+#include "platform/thread_name.h"
+
 namespace scene {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
-
-// Reads are sized for a burst of commands, not for bulk data.
-constexpr std::size_t kReadChunkBytes = 64 * 1024;
 
 // Delays that are not positive (NaN included) mean "now"; absurdly long ones
 // are capped so the conversion cannot overflow.
@@ -50,29 +43,6 @@ double secondsOf(clockid_t id) {
     timespec ts{};
     clock_gettime(id, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-void nameCurrentThread(std::string_view label) {
-    // Linux keeps 15 characters of a thread name; longer names are refused.
-    const std::string name(label.substr(0, 15));
-#if defined(__APPLE__)
-    pthread_setname_np(name.c_str());
-#else
-    pthread_setname_np(pthread_self(), name.c_str());
-#endif
-}
-
-// Close-on-exec from the start where the system allows it, so a child spawned
-// by another thread never inherits the pipe.
-bool openWakePipe(int fds[2]) {
-#if defined(__linux__)
-    return ::pipe2(fds, O_CLOEXEC) == 0;
-#else
-    if (::pipe(fds) != 0) return false;
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    return true;
-#endif
 }
 
 // Stateless reads of the system clocks; safe on any thread.
@@ -199,109 +169,6 @@ private:
     std::shared_ptr<TimerState> state_;
 };
 
-// Standard input and output over two descriptors it does not own. Reading runs
-// on one thread of its own, woken for shutdown through a pipe; writes happen on
-// the calling thread, serialised by a mutex so lines never interleave.
-class DescriptorStreams final : public StandardStreams {
-public:
-    DescriptorStreams(int inputFd, int outputFd) : inputFd_(inputFd), outputFd_(outputFd) {}
-
-    ~DescriptorStreams() override {
-        if (reader_.joinable()) {
-            const char wake = 0;
-            while (::write(wakeWrite_, &wake, 1) < 0 && errno == EINTR) {
-            }
-            reader_.join();
-        }
-        if (wakeRead_ >= 0) ::close(wakeRead_);
-        if (wakeWrite_ >= 0) ::close(wakeWrite_);
-    }
-
-    void startReading(std::function<void(std::string_view chunk)> onChunk) override {
-        if (reader_.joinable()) return;
-        int fds[2];
-        if (!openWakePipe(fds)) {
-            // Without a wake pipe the reader could not be stopped; report the
-            // input as ended rather than leaving a thread we cannot join.
-            onChunk("");
-            return;
-        }
-        wakeRead_ = fds[0];
-        wakeWrite_ = fds[1];
-        reader_ = std::thread([this, onChunk = std::move(onChunk)] {
-            nameCurrentThread("stdin-reader");
-            readLoop(onChunk);
-        });
-    }
-
-    bool writeLine(std::string_view line) override {
-        if (closed_.load(std::memory_order_relaxed)) return false;
-        // The line and its line feed leave in one gathered write: no copy of a
-        // line that can be a hundred kilobytes, thirty times a second.
-        static constexpr char kLineFeed = '\n';
-        const std::size_t total = line.size() + 1;
-        const std::lock_guard lock(writeMutex_);
-        std::size_t done = 0;
-        while (done < total) {
-            iovec parts[2];
-            int count = 0;
-            if (done < line.size())
-                parts[count++] = {const_cast<char*>(line.data() + done), line.size() - done};
-            parts[count++] = {const_cast<char*>(&kLineFeed), 1};
-            const ssize_t n = ::writev(outputFd_, parts, count);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // An inherited non-blocking descriptor: wait for room, as a
-                // blocking write would.
-                pollfd out{outputFd_, POLLOUT, 0};
-                if (::poll(&out, 1, -1) >= 0 || errno == EINTR) continue;
-            }
-            closed_.store(true, std::memory_order_relaxed);
-            return false;
-        }
-        return true;
-    }
-
-private:
-    void readLoop(const std::function<void(std::string_view)>& onChunk) {
-        if (inputFd_ < 0) {  // poll would skip it and wait forever
-            onChunk("");
-            return;
-        }
-        std::vector<char> buffer(kReadChunkBytes);
-        for (;;) {
-            pollfd fds[2] = {{inputFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                onChunk("");
-                return;
-            }
-            if (fds[1].revents != 0) return;  // shutting down: the input did not end
-            if (fds[0].revents == 0) continue;
-            const ssize_t n = ::read(inputFd_, buffer.data(), buffer.size());
-            if (n > 0) {
-                onChunk(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-                continue;
-            }
-            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-            onChunk("");
-            return;
-        }
-    }
-
-    const int inputFd_;
-    const int outputFd_;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
-    std::thread reader_;
-    std::mutex writeMutex_;
-    std::atomic<bool> closed_{false};
-};
-
 void ignoreBrokenPipes() {
     struct sigaction action {};
     action.sa_handler = SIG_IGN;
@@ -315,17 +182,18 @@ void ignoreBrokenPipes() {
 // reader thread is joined before the main context it posts to goes away.
 struct AsioRuntime::State {
     State(int inputFd, int outputFd)
-        : main(1), guard(asio::make_work_guard(main)), mainQueue(main), streams(inputFd, outputFd) {}
+        : main(1), guard(asio::make_work_guard(main)), mainQueue(main), streams(inputFd, outputFd, exitRequested) {}
+
+    mutable std::mutex exitMutex;
+    std::optional<int> exitStatus;
+    // Also tells a write waiting for room that the process is ending.
+    std::atomic<bool> exitRequested{false};
 
     SystemClock clock;
     asio::io_context main;
     WorkGuard guard;
     ContextQueue mainQueue;
     DescriptorStreams streams;
-
-    mutable std::mutex exitMutex;
-    std::optional<int> exitStatus;
-    std::atomic<bool> exitRequested{false};
 };
 
 AsioRuntime::AsioRuntime(int inputFd, int outputFd) {

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <memory>
 #include <string_view>
-#include <unistd.h>
 
 #include "platform/runtime.h"
 
@@ -14,8 +15,10 @@ namespace scene {
 // and io_context; timers run on the main io_context.
 //
 // The streams default to the process's descriptors 0 and 1; tests pass pipes.
-// The runtime never closes them. Construction ignores SIGPIPE for the whole
-// process, so a closed output shows up as a failed write instead of a signal.
+// The runtime never closes them; a pipe on the output is written through a
+// non-blocking description of the runtime's own, held until it is destroyed
+// (DescriptorStreams). Construction ignores SIGPIPE for the whole process, so
+// a closed output shows up as a failed write instead of a signal.
 //
 // Timers and the main queue refer to the runtime: it must outlive every timer
 // it makes, and timers are scheduled, cancelled and destroyed on the main queue

@@ -262,6 +262,26 @@ TEST(AsioRuntimeTest, WriteLineWritesWholeLinesAndFailsForGoodOnceTheReaderIsGon
     EXPECT_FALSE(io.writeLine("still nobody"));
 }
 
+TEST(AsioRuntimeTest, AWriteThatWaitsForRoomGivesUpOnceTheProcessIsEnding) {
+    // Nobody reads: a line longer than the pipe waits for room half-way.
+    enum class Ending { exitRequested, checkSaysStop };
+    for (const Ending ending : {Ending::exitRequested, Ending::checkSaysStop}) {
+        Pipe out;
+        ASSERT_GT(::fcntl(out.writeEnd, F_SETPIPE_SZ, 4096), 0);
+        AsioRuntime runtime(-1, out.writeEnd);
+        StandardStreams& io = runtime.standardStreams();
+        std::atomic<bool> keepWaiting{true};
+        io.setWriteWaitCheck([&] { return keepWaiting.load(); });
+        auto written = std::async(std::launch::async, [&] { return io.writeLine(std::string(100'000, 'x')); });
+        if (ending == Ending::exitRequested) runtime.requestExit(0);
+        if (ending == Ending::checkSaysStop) keepWaiting = false;
+        ASSERT_TRUE(ready(written));
+        EXPECT_FALSE(written.get());
+        // Nothing may follow a line given up half-way.
+        EXPECT_FALSE(io.writeLine("after"));
+    }
+}
+
 TEST(AsioRuntimeTest, ReaderDeliversChunksThenOneEmptyChunkAtEndOfInput) {
     Pipe in;
     std::mutex mutex;

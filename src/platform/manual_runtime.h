@@ -26,6 +26,8 @@ public:
     // order, from inside `startReading`. Only the first call counts.
     void startReading(std::function<void(std::string_view chunk)> onChunk) override;
     bool writeLine(std::string_view line) override;
+    // Lines are collected at once and never wait, so there is nothing to ask.
+    void setWriteWaitCheck(std::function<bool()>) override {}
 
     // Delivers `bytes` now, as the reader thread would. An empty chunk is
     // ignored (a read only comes back empty at end of input: use `endInput`);

@@ -45,8 +45,15 @@ public:
     // chunk means end of input and is the last call.
     virtual void startReading(std::function<void(std::string_view chunk)> onChunk) = 0;
     // Writes the line and a line feed and flushes. False once standard output
-    // is closed.
+    // is closed, or once a line had to be given up half-way (below); nothing
+    // is written after that.
     virtual bool writeLine(std::string_view line) = 0;
+    // While a line waits for room (the companion is not reading), the writer
+    // asks `keepWaiting` every few milliseconds, on the writing thread,
+    // whether to go on. Once it answers false, or once an exit is requested,
+    // the reader has a short grace to take the rest of the line; then the
+    // line is given up. Without a check a line waits until an exit.
+    virtual void setWriteWaitCheck(std::function<bool()> keepWaiting) = 0;
 };
 
 // Queues, timers, time and the process's streams. The production runtime runs on

@@ -77,12 +77,15 @@ ChildProcess::ChildProcess(const Options& options) {
     for (const char* name : kSanitizerOptions)
         if (const char* value = std::getenv(name)) environmentText.push_back(std::string(name) + "=" + value);
 
+    if (options.outputPipeBytes > 0) ::fcntl(out[0], F_SETPIPE_SZ, options.outputPipeBytes);
+
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork");
     if (child == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
+        for (const int fd : options.closed) ::close(fd);
         if (options.orphan) {
             const pid_t grandchild = ::fork();
             if (grandchild != 0) {
@@ -230,7 +233,13 @@ void ChildProcess::write(const std::string& bytes) {
 void ChildProcess::closeInput() { closeFd(input_); }
 void ChildProcess::closeOutput() { closeFd(output_); }
 
-std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+bool ChildProcess::awaitOutput(std::chrono::milliseconds timeout) {
+    if (!outputBuffer_.empty()) return true;
+    pollfd p{output_, POLLIN, 0};
+    return output_ >= 0 && ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout, bool reading) {
     if (status_) return status_;
     awaitOrphaned();
     // A pid file descriptor becomes readable when the process ends; an orphaned
@@ -241,7 +250,7 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     if (pidfd >= 0) {
         const auto deadline = Clock::now() + timeout;
-        bool outputOpen = output_ >= 0;
+        bool outputOpen = reading && output_ >= 0;
         for (;;) {
             pollfd p[2] = {{pidfd, POLLIN, 0}, {outputOpen ? output_ : -1, POLLIN, 0}};
             const int ready = ::poll(p, 2, remainingMS(deadline));

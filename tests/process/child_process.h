@@ -13,8 +13,8 @@ namespace scene::testing {
 class ChildProcess {
 public:
     struct Options {
-        std::vector<std::string> arguments;                 // after the program path
-        std::vector<std::pair<std::string, std::string>> environment;  // added to a clean environment
+        std::vector<std::string> arguments = {};                            // after the program path
+        std::vector<std::pair<std::string, std::string>> environment = {};  // added to a clean environment
         // Start the binary from an intermediate process that exits when told
         // (awaitOrphaned), so the sampler loses its parent; the test adopts it
         // as subreaper.
@@ -23,6 +23,11 @@ public:
         // as a companion passes its own, so the lost parent is also an
         // excluded process.
         bool parentPidArgument = false;
+        // Standard descriptors (0, 1, 2) the binary starts with closed.
+        std::vector<int> closed = {};
+        // Room of the standard-output pipe in bytes (at least a page); 0 keeps
+        // the system's default.
+        int outputPipeBytes = 0;
     };
 
     explicit ChildProcess(const Options& options);
@@ -50,8 +55,11 @@ public:
     void closeOutput();  // stops reading the child's standard output
 
     // Exit status, or -(signal number) when it died by a signal; nothing on
-    // time-out.
-    std::optional<int> wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // time-out. Standard output is read meanwhile, unless `reading` is false,
+    // which leaves a writer that is stuck on a full pipe stuck.
+    std::optional<int> wait(std::chrono::milliseconds timeout = std::chrono::seconds(5), bool reading = true);
+    // Waits until standard output has something to read.
+    bool awaitOutput(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 private:
     bool fill(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline);

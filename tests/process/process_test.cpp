@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "child_process.h"
 
@@ -43,10 +45,25 @@ TEST(Process, PermissionStatusLine) {
     EXPECT_EQ(process.wait(), 0);
 }
 
-TEST(Process, RequestScreenPermissionExits64Silently) {
-    ChildProcess process({{"--visual", "12", "--request-screen-permission"}, {}, false});
-    EXPECT_EQ(process.readAll(), "");
-    EXPECT_EQ(process.wait(), 64);
+TEST(Process, RequestScreenPermissionExits64SilentlyBeforeAnyDesktop) {
+    // No desktop is opened for it, so neither a bad scene nor an absent X
+    // server changes the answer.
+    const std::vector<std::string> forms[] = {
+        {"--visual", "12", "--request-screen-permission"},
+        {"--request-screen-permission", "--scene", ::testing::TempDir() + "absent.json"},
+        {"--request-screen-permission", "--platform", "x11"},
+    };
+    for (const auto& arguments : forms) {
+        ChildProcess process({arguments, {{"DISPLAY", ":9876"}}, false});
+        EXPECT_EQ(process.readAll(), "") << arguments.back();
+        EXPECT_EQ(process.wait(), 64) << arguments.back();
+    }
+    // The status line does need a desktop.
+    const std::string absent = ::testing::TempDir() + "absent.json";
+    ChildProcess status({{"--permission-status", "--request-screen-permission", "--scene", absent}, {}, false});
+    EXPECT_EQ(status.readAll(), "");
+    EXPECT_NE(status.readError().find(absent), std::string::npos);
+    EXPECT_EQ(status.wait(), 2);
 }
 
 TEST(Process, OnceWritesOneSortedLegacySnapshot) {
@@ -107,6 +124,59 @@ TEST(Process, ParentLossEndsTheProcess) {
     EXPECT_EQ(process.wait(), 0);
 }
 
+// A desktop whose every snapshot line is longer than a page, the least room a
+// pipe can have: with the pipe shrunk to that, the first line cannot be
+// taken whole, and the writer is left half-way through it.
+std::string crowdedDesktop() {
+    Json scene = Json::parse(kDesktop);
+    for (int number = 1; number <= 40; ++number)
+        scene["windows"].push_back({{"pid", 100}, {"number", 100 + number}, {"bounds", {number * 10, 200, 300, 200}}});
+    return scene.dump();
+}
+
+TEST(Process, EndsAtOnceWhileALineWaitsForAReaderThatStopped) {
+    enum class Ending { endOfInput, quit, parentLost };
+    for (const Ending ending : {Ending::endOfInput, Ending::quit, Ending::parentLost}) {
+        SCOPED_TRACE(static_cast<int>(ending));
+        ChildProcess process({.arguments = {"--scene", writeScene("crowded.json", crowdedDesktop())},
+                              .orphan = ending == Ending::parentLost,
+                              .outputPipeBytes = 4096});
+        ASSERT_TRUE(process.awaitOutput());  // a page of the first line: the pipe is full
+        if (ending == Ending::endOfInput) process.closeInput();
+        if (ending == Ending::quit) process.write("quit\n");
+        if (ending == Ending::parentLost) process.awaitOrphaned();
+        EXPECT_EQ(process.wait(2s, /*reading=*/false), 0);
+    }
+}
+
+TEST(Process, ALineThatWaitedForTheReaderArrivesWhole) {
+    ChildProcess process(
+        {.arguments = {"--scene", writeScene("crowded.json", crowdedDesktop())}, .outputPipeBytes = 4096});
+    ASSERT_TRUE(process.awaitOutput());
+    const auto lines = process.readLinesFor(300ms);
+    ASSERT_FALSE(lines.empty());
+    for (const std::string& line : lines) EXPECT_EQ(Json::parse(line)["windows"].size(), 41u);
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, StandardDescriptorsClosedAtStart) {
+    // A closed input is at its end, a closed output takes no line; neither
+    // may become one of the process's own pipes.
+    for (const std::vector<int>& closed : {std::vector<int>{0}, {1}, {0, 1, 2}, {2}}) {
+        SCOPED_TRACE(::testing::PrintToString(closed));
+        ChildProcess process({.arguments = {"--scene", writeScene("desktop.json", kDesktop)}, .closed = closed});
+        if (closed == std::vector<int>{2}) {
+            ASSERT_TRUE(process.readLine());
+            process.closeInput();
+        }
+        EXPECT_EQ(process.wait(), 0);
+    }
+    // The one line a refused scene writes goes nowhere, and the status stays.
+    ChildProcess refused({.arguments = {"--scene", ::testing::TempDir() + "absent.json"}, .closed = {2}});
+    EXPECT_EQ(refused.wait(), 2);
+}
+
 TEST(Process, ClosedOutputEndsTheProcessWithStatusZero) {
     ChildProcess process = start({});
     ASSERT_TRUE(process.readLine());
@@ -130,6 +200,19 @@ TEST(Process, CharacterSplitAcrossChunksKeepsTheCommandsAfterIt) {
     process.write("\xA9\npause\n");
     drain(process);
     EXPECT_TRUE(process.readLinesFor(400ms).empty());
+    process.write("quit\n");
+    EXPECT_EQ(process.wait(), 0);
+}
+
+TEST(Process, ABrokenCharacterCostsNoCommandOfTheNextChunk) {
+    ChildProcess process = start({});
+    process.write("controls-on\n\xE2");
+    // Controls are sampled once the first chunk was taken alone.
+    ASSERT_TRUE(process.readLine());
+    std::optional<std::string> line;
+    while ((line = process.readLine()) && Json::parse(*line)["accessibility"] == "off") {
+    }
+    ASSERT_TRUE(line);
     process.write("quit\n");
     EXPECT_EQ(process.wait(), 0);
 }
@@ -191,6 +274,12 @@ TEST(Process, CapturePauseReasonFromTheStateFile) {
         EXPECT_EQ(onceSnapshot({"--capture-state", path})["capturePauseReason"], reason) << content;
         EXPECT_EQ(onceSnapshot({}, {{"VANTU_CAPTURE_STATE_PATH", path}})["capturePauseReason"], reason) << content;
     }
+    // A named pipe nobody writes to is never opened for reading: no wait.
+    const std::string pipe = ::testing::TempDir() + "capture-state-pipe";
+    ::unlink(pipe.c_str());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(onceSnapshot({"--capture-state", pipe})["capturePauseReason"], "unknown");
+    ::unlink(pipe.c_str());
     const std::string stateFile = writeScene("capture-state", "capture-paused");
     // The argument wins over the environment; a trailing "--capture-state" names
     // no file and stops the search.
