@@ -88,7 +88,7 @@ void SceneSampler::execute(const std::string& line) {
     } else if (startsWith(line, kRatePrefix)) {
         if (const auto rate = passRate(std::string_view(line).substr(kRatePrefix.size()))) setPassRate(*rate);
     } else if (startsWith(line, kCaptureSnapshotPrefix)) {
-        selectedSnapshot(line.substr(kCaptureSnapshotPrefix.size()));
+        stills.request(line.substr(kCaptureSnapshotPrefix.size()));
     } else if (line == kQuit) {
         runtime_.requestExit(0);
     }

@@ -27,6 +27,8 @@ SceneSampler::SceneSampler(const Arguments& arguments, const Environment& enviro
       controlSampler(platform, runtime),
       inputSampler(platform, runtime, kInputIdentityPrefix),
       dockSampler(platform, runtime),
+      stills(runtime, session, capture, platform.workspace().systemVersion().atLeast(14, 4),
+             [this](std::string_view line) { writeLine(line); }),
       platform_(platform),
       runtime_(runtime),
       system_(platform.workspace().systemVersion()),

@@ -12,6 +12,7 @@
 #include "accessibility/control_sampler.h"
 #include "accessibility/dock_sampler.h"
 #include "capture_access/native_capture_access.h"
+#include "core/selected_stills.h"
 #include "core/snapshot_text.h"
 #include "platform/platform.h"
 #include "platform/process_environment.h"
@@ -93,7 +94,6 @@ public:
 
     // The command procedure: executes command lines in order, up to a "quit".
     void executeLines(const std::vector<std::string>& lines);
-    void selectedSnapshot(const std::string& requestID);
 
     // Writes one line; a closed standard output ends the process cleanly.
     void writeLine(std::string_view line);
@@ -111,6 +111,7 @@ public:
     ControlSampler controlSampler;
     ControlSampler inputSampler;
     DockSampler dockSampler;
+    SelectedStills stills;
 
 private:
     void execute(const std::string& line);
@@ -135,8 +136,6 @@ private:
     const Json& composeSnapshot(PassValues& pass);
 
     void removeFocusObserver();
-    void attemptSelectedSnapshot(const std::string& requestID, std::uint64_t generation, std::uint64_t sequence,
-                                 double deadline);
 
     Platform& platform_;
     Runtime& runtime_;
