@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -125,6 +126,24 @@ ChildProcess::ChildProcess(const Options& options) {
         pid_ = grandchild;
     }
     ::close(report[0]);
+#ifdef SCENE_SAMPLER_LINES_DIR
+    std::error_code ignored;
+    std::filesystem::create_directories(SCENE_SAMPLER_LINES_DIR, ignored);
+    record_.open(std::string(SCENE_SAMPLER_LINES_DIR) + "/" + std::to_string(::getpid()) + "-" +
+                 std::to_string(pid_) + ".jsonl");
+#endif
+}
+
+void ChildProcess::received(const char* bytes, std::size_t count) {
+    outputBuffer_.append(bytes, count);
+    if (!record_.is_open()) return;
+    // Only whole lines: one cut by the process's end is not the sampler's.
+    unrecorded_.append(bytes, count);
+    const std::size_t end = unrecorded_.rfind('\n');
+    if (end == std::string::npos) return;
+    record_.write(unrecorded_.data(), static_cast<std::streamsize>(end + 1));
+    record_.flush();
+    unrecorded_.erase(0, end + 1);
 }
 
 ChildProcess::~ChildProcess() {
@@ -153,7 +172,7 @@ void ChildProcess::awaitOrphaned() {
     intermediate_ = -1;
 }
 
-bool ChildProcess::fill(int fd, std::string& buffer, Clock::time_point deadline) {
+bool ChildProcess::fill(int fd, std::string* buffer, Clock::time_point deadline) {
     if (fd < 0) return false;
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, remainingMS(deadline));
@@ -161,7 +180,11 @@ bool ChildProcess::fill(int fd, std::string& buffer, Clock::time_point deadline)
     char chunk[65536];
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n <= 0) return false;
-    buffer.append(chunk, static_cast<std::size_t>(n));
+    if (buffer == nullptr) {
+        received(chunk, static_cast<std::size_t>(n));
+    } else {
+        buffer->append(chunk, static_cast<std::size_t>(n));
+    }
     return true;
 }
 
@@ -174,7 +197,7 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
             outputBuffer_.erase(0, end + 1);
             return line;
         }
-        if (!fill(output_, outputBuffer_, deadline)) return std::nullopt;
+        if (!fill(output_, nullptr, deadline)) return std::nullopt;
     }
 }
 
@@ -200,14 +223,14 @@ bool ChildProcess::awaitOutputEnd(std::chrono::milliseconds timeout) {
         const ssize_t n = ::read(output_, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return true;
-        outputBuffer_.append(chunk, static_cast<std::size_t>(n));
+        received(chunk, static_cast<std::size_t>(n));
     }
     return false;
 }
 
 std::string ChildProcess::readAll(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (fill(output_, outputBuffer_, deadline)) {
+    while (fill(output_, nullptr, deadline)) {
     }
     return std::exchange(outputBuffer_, {});
 }
@@ -215,7 +238,7 @@ std::string ChildProcess::readAll(std::chrono::milliseconds timeout) {
 std::string ChildProcess::readError(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::string text;
-    while (fill(error_, text, deadline)) {
+    while (fill(error_, &text, deadline)) {
     }
     return text;
 }
@@ -260,7 +283,7 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout, bool re
             const ssize_t n = ::read(output_, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) outputOpen = false;
-            if (n > 0) outputBuffer_.append(chunk, static_cast<std::size_t>(n));
+            if (n > 0) received(chunk, static_cast<std::size_t>(n));
         }
         ::close(pidfd);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -62,7 +63,9 @@ public:
     bool awaitOutput(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 private:
-    bool fill(int fd, std::string& buffer, std::chrono::steady_clock::time_point deadline);
+    // One read of `fd` into `buffer`, or, when it is null, of standard output.
+    bool fill(int fd, std::string* buffer, std::chrono::steady_clock::time_point deadline);
+    void received(const char* bytes, std::size_t count);
 
     pid_t pid_ = -1;
     pid_t intermediate_ = -1;
@@ -72,6 +75,11 @@ private:
     int error_ = -1;
     std::string outputBuffer_;
     std::optional<int> status_;
+    // Every whole line of standard output also goes to a file of the run's
+    // sampler-lines directory, which CTest checks against the protocol's
+    // schemas once the tests are done.
+    std::ofstream record_;
+    std::string unrecorded_;  // received after the last whole line
 };
 
 // Path of the built binary and of the test scenes, from the build.
