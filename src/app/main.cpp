@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
     const scene::Arguments arguments(argv, argv + argc);
-    if (const auto status = scene::exitWithoutDesktop(arguments)) return *status;
+    if (const auto status = scene::answerWithoutDesktop(arguments, stdout, stderr)) return *status;
     scene::Environment environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text(*entry);
@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", choice.error.c_str());
         return 2;
     }
+    if (!choice.notice.empty()) std::fprintf(stderr, "%s\n", choice.notice.c_str());
     if (*choice.kind == scene::PlatformKind::simulated) {
         auto loaded = scene::simulated::loadSceneForProcess(arguments, environment, runtime);
         if (!loaded.platform) {

@@ -6,6 +6,7 @@
 #include "core/command_reader.h"
 #include "core/commands.h"
 #include "core/input_decoder.h"
+#include "core/usage.h"
 
 namespace scene {
 namespace {
@@ -33,6 +34,17 @@ TEST(CommandLine, ProgramPathAndScenePathAreNeverProcessIds) {
     // The platform's value is a name; a numeric one is a bad name, not a pid.
     EXPECT_TRUE(parseCommandLine({"p", "--platform", "11", "--platform", "x11"}).excludedPIDs.empty());
     EXPECT_EQ(parseCommandLine({"p", "--platform", "x11", "5"}).excludedPIDs, (std::set<std::int32_t>{5}));
+}
+
+TEST(CommandLine, NamesUnknownOptionsButNotTheValuesOfKnownOnes) {
+    const CommandLine line = parseCommandLine({"p", "--scene", "--odd-name.json", "--capture-state", "--x", "--vizual",
+                                               "--once", "-v", "--platform", "x11", "--help", "--later-flag"});
+    EXPECT_EQ(line.unknownOptions, (std::vector<std::string>{"--vizual", "--later-flag"}));
+    EXPECT_TRUE(line.help);
+    EXPECT_FALSE(line.version);
+    // The usage names every option there is.
+    for (const std::string_view option : knownOptions())
+        EXPECT_NE(usageText().find(option), std::string_view::npos) << option;
 }
 
 TEST(CommandLine, Int32Bounds) {

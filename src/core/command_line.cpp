@@ -14,8 +14,29 @@ constexpr std::string_view kVisual = "--visual";
 constexpr std::string_view kControls = "--controls";
 constexpr std::string_view kScene = "--scene";
 constexpr std::string_view kPlatform = "--platform";
+constexpr std::string_view kCaptureState = "--capture-state";
+constexpr std::string_view kHelp = "--help";
+constexpr std::string_view kVersion = "--version";
+
+// Every option some part of the program reads: the entry's own, the capture
+// broker's and those that choose the desktop.
+constexpr std::string_view kKnownOptions[] = {
+    kPermissionStatus, kRequestScreenPermission, kOnce, kVisual, kControls, kScene, kPlatform,
+    kCaptureState,     "--allow-screen-capture",  kHelp, kVersion,
+};
+
+// Options whose next word is their value.
+bool takesValue(std::string_view option) { return option == kScene || option == kPlatform || option == kCaptureState; }
+
+bool isKnown(std::string_view option) {
+    for (const std::string_view known : kKnownOptions)
+        if (option == known) return true;
+    return false;
+}
 
 }  // namespace
+
+std::span<const std::string_view> knownOptions() { return kKnownOptions; }
 
 std::optional<std::int32_t> parseInt32(std::string_view text) {
     const auto decimal = parseDecimal(text);
@@ -38,6 +59,10 @@ CommandLine parseCommandLine(const Arguments& arguments) {
         line.once |= argument == kOnce;
         line.visual |= argument == kVisual;
         line.controls |= argument == kControls;
+        line.help |= argument == kHelp;
+        line.version |= argument == kVersion;
+        const bool value = i > 1 && takesValue(arguments[i - 1]);
+        if (!value && argument.starts_with("--") && !isKnown(argument)) line.unknownOptions.push_back(argument);
     }
     return line;
 }

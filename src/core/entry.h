@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <optional>
 
 #include "platform/platform.h"
@@ -15,10 +16,12 @@ inline constexpr int kExitRequestScreenPermission = 64;
 // Returns the exit status.
 int runSceneSampler(const Arguments& arguments, const Environment& environment, Platform& platform, Runtime& runtime);
 
-// The exit status of a run that needs no desktop at all: "--request-screen-
-// permission" (unless "--permission-status", which comes first, is given
-// too). Asked before any desktop is opened, so that a bad scene or an absent
-// X server cannot change the answer.
-std::optional<int> exitWithoutDesktop(const Arguments& arguments);
+// Answers what the command line asks that needs no desktop at all, before
+// any desktop is opened, so that a bad scene or an absent X server cannot
+// change the answer: the usage ("--help") and the version ("--version") on
+// `out`, and "--request-screen-permission" (unless "--permission-status",
+// which comes first, is given too). Names every unknown option on `err`.
+// Returns the exit status when the process ends here.
+std::optional<int> answerWithoutDesktop(const Arguments& arguments, std::FILE* out, std::FILE* err);
 
 }  // namespace scene

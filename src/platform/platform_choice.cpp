@@ -10,6 +10,7 @@ constexpr std::string_view kX11 = "x11";
 constexpr std::string_view kSceneArgument = "--scene";
 constexpr std::string_view kSceneVariable = "SCENE_SAMPLER_SCENE";
 constexpr std::string_view kDisplayVariable = "DISPLAY";
+constexpr std::string_view kNoDesktopNamed = "scene-sampler: no --platform, no scene and no DISPLAY: ";
 
 std::string variable(const Environment& environment, std::string_view name) {
     const auto it = environment.find(name);
@@ -34,8 +35,16 @@ PlatformChoice choosePlatform(const Arguments& arguments, const Environment& env
     }
     const bool scene = std::find(first, arguments.end(), kSceneArgument) != arguments.end() ||
                        !variable(environment, kSceneVariable).empty();
-    if (!scene && !display.empty() && openX11 && openX11(display)) return {PlatformKind::x11, {}};
-    return {PlatformKind::simulated, {}};
+    if (scene) return {PlatformKind::simulated, {}};
+    if (display.empty())
+        return {PlatformKind::simulated, {}, std::string(kNoDesktopNamed) + "running the built-in demo desktop"};
+    if (!openX11)
+        return {PlatformKind::simulated, {},
+                std::string(kNoDesktopNamed) + "this binary has no X11 back-end; running the built-in demo desktop"};
+    if (!openX11(display))
+        return {std::nullopt,
+                "DISPLAY \"" + display + "\": no X server answers (--platform simulated runs the demo desktop)"};
+    return {PlatformKind::x11, {}};
 }
 
 }  // namespace scene

@@ -32,13 +32,21 @@ TEST(PlatformChoiceTest, SceneWinsOverAReachableDisplay) {
     EXPECT_EQ(probe.display, ":5");
 }
 
-TEST(PlatformChoiceTest, FallsBackToTheDemoDesktopWithoutAUsableServer) {
+TEST(PlatformChoiceTest, TheDemoDesktopOnlyWhereNoRealOneWasMeantAndSaidSo) {
     Probe probe;
-    EXPECT_EQ(choosePlatform({"p"}, {}, probe.function()).kind, PlatformKind::simulated);
+    const auto demo = choosePlatform({"p"}, {}, probe.function());
+    EXPECT_EQ(demo.kind, PlatformKind::simulated);
+    EXPECT_NE(demo.notice.find("demo desktop"), std::string::npos);
     EXPECT_EQ(probe.calls, 0);
+    EXPECT_NE(choosePlatform({"p"}, {{"DISPLAY", ":9"}}, {}).notice.find("no X11 back-end"), std::string::npos);
+    // A DISPLAY without a server is a real desktop that is not there.
     probe.reachable = false;
-    EXPECT_EQ(choosePlatform({"p"}, {{"DISPLAY", ":9"}}, probe.function()).kind, PlatformKind::simulated);
-    EXPECT_EQ(choosePlatform({"p"}, {{"DISPLAY", ":9"}}, {}).kind, PlatformKind::simulated);
+    const auto absent = choosePlatform({"p"}, {{"DISPLAY", ":9"}}, probe.function());
+    EXPECT_FALSE(absent.kind);
+    EXPECT_NE(absent.error.find("\":9\""), std::string::npos);
+    // Asked for by name: nothing to tell.
+    for (const Arguments& named : {Arguments{"p", "--platform", "simulated"}, Arguments{"p", "--scene", "a.json"}})
+        EXPECT_EQ(choosePlatform(named, {{"DISPLAY", ":9"}}, probe.function()).notice, "");
 }
 
 TEST(PlatformChoiceTest, ForcedPlatformDecidesAlone) {

@@ -59,7 +59,7 @@ constexpr bool kAnalysisWithinBudget = true;
 #endif
 
 TEST(CaptureProcess, SelectionStreamsFramesAndAnswersSnapshots) {
-    ChildProcess process({{"--allow-screen-capture", "--visual", "--controls"}, {}, false});
+    ChildProcess process({{"--platform", "simulated", "--allow-screen-capture", "--visual", "--controls"}, {}, false});
     ASSERT_TRUE(process.readLine());
     process.write("capture-select\n");
     const auto ready = lineWhere(process, [](const Json& s) { return !isReply(s) && s["captureSession"] == "ready"; });

@@ -52,7 +52,9 @@ std::string samplerPath() { return SCENE_SAMPLER_BINARY; }
 std::string sceneFile(const std::string& name) { return std::string(SCENE_SAMPLER_TEST_SCENES) + "/" + name; }
 
 std::string writeTempFile(const std::string& name, const std::string& text) {
-    const std::string path = ::testing::TempDir() + name;
+    // Test processes run side by side and share the temporary directory: each
+    // writes files of its own.
+    const std::string path = ::testing::TempDir() + "scene-sampler-" + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path) << text;
     return path;
 }
@@ -127,6 +129,7 @@ ChildProcess::ChildProcess(const Options& options) {
     }
     ::close(report[0]);
 #ifdef SCENE_SAMPLER_LINES_DIR
+    if (!options.protocolLines) return;
     std::error_code ignored;
     std::filesystem::create_directories(SCENE_SAMPLER_LINES_DIR, ignored);
     record_.open(std::string(SCENE_SAMPLER_LINES_DIR) + "/" + std::to_string(::getpid()) + "-" +

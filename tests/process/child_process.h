@@ -29,6 +29,9 @@ public:
         // Room of the standard-output pipe in bytes (at least a page); 0 keeps
         // the system's default.
         int outputPipeBytes = 0;
+        // Standard output is the protocol's lines, kept for the check against
+        // its schemas; false for what is not (the usage text, the version).
+        bool protocolLines = true;
     };
 
     explicit ChildProcess(const Options& options);
@@ -85,7 +88,8 @@ private:
 // Path of the built binary and of the test scenes, from the build.
 std::string samplerPath();
 std::string sceneFile(const std::string& name);
-// Writes `text` to a file of that name in the test's temporary directory.
+// Writes `text` to a file of that name, for this test process alone, in the
+// temporary directory, and returns its path.
 std::string writeTempFile(const std::string& name, const std::string& text);
 
 }  // namespace scene::testing

@@ -40,7 +40,7 @@ std::size_t drain(ChildProcess& process, std::chrono::milliseconds quiet = 300ms
 }
 
 TEST(Process, PermissionStatusLine) {
-    ChildProcess process({{"--permission-status", "--once"}, {}, false});
+    ChildProcess process({{"--permission-status", "--once", "--platform", "simulated"}, {}, false});
     EXPECT_EQ(process.readAll(), R"({"accessibility":true,"screen":true,"selectedCaptureSupported":true})" "\n");
     EXPECT_EQ(process.wait(), 0);
 }
@@ -64,6 +64,32 @@ TEST(Process, RequestScreenPermissionExits64SilentlyBeforeAnyDesktop) {
     EXPECT_EQ(status.readAll(), "");
     EXPECT_NE(status.readError().find(absent), std::string::npos);
     EXPECT_EQ(status.wait(), 2);
+}
+
+TEST(Process, HelpVersionAndUnknownOptions) {
+    ChildProcess help({.arguments = {"--help", "--scene", ::testing::TempDir() + "absent.json"}, .protocolLines = false});
+    const std::string usage = help.readAll();
+    EXPECT_EQ(help.wait(), 0);
+    for (const char* named : {"--allow-screen-capture", "--capture-state", "VANTU_CAPTURE_STATE_PATH", "DISPLAY",
+                              "docs/protocol.md"})
+        EXPECT_NE(usage.find(named), std::string::npos) << named;
+
+    ChildProcess version({.arguments = {"--version"}, .protocolLines = false});
+    EXPECT_EQ(version.readAll(), "scene-sampler " SCENE_SAMPLER_VERSION "\n");
+    EXPECT_EQ(version.wait(), 0);
+
+    // A flag of a newer version, or a misspelt one: named, and otherwise ignored.
+    ChildProcess unknown = start({"--once", "--vizual"});
+    EXPECT_EQ(Json::parse(unknown.readAll())["status"], "ready");
+    EXPECT_EQ(unknown.readError(), "scene-sampler: ignoring unknown option --vizual\n");
+    EXPECT_EQ(unknown.wait(), 0);
+}
+
+TEST(Process, ADisplayWithoutAServerIsAnErrorNotTheDemo) {
+    ChildProcess process({{"--once"}, {{"DISPLAY", ":9876"}}, false});
+    EXPECT_EQ(process.readAll(), "");
+    EXPECT_EQ(process.readError(), "DISPLAY \":9876\": no X server answers (--platform simulated runs the demo desktop)\n");
+    EXPECT_EQ(process.wait(), 2);
 }
 
 TEST(Process, OnceWritesOneSortedLegacySnapshot) {
@@ -235,7 +261,9 @@ TEST(Process, InvalidSceneExitsTwoWithOneLine) {
     EXPECT_EQ(process.readAll(), "");
     const std::string error = process.readError();
     EXPECT_EQ(process.wait(), 2);
-    EXPECT_EQ(error, path + ": timeline[0].do: unknown action \"jump\"\n");
+    EXPECT_EQ(error.rfind(path + ": timeline[0].do: unknown action \"jump\" (the actions are add-window, ", 0), 0u)
+        << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1);
 }
 
 TEST(Process, SceneFromTheEnvironmentAndTheDemoByDefault) {
@@ -246,10 +274,13 @@ TEST(Process, SceneFromTheEnvironmentAndTheDemoByDefault) {
     EXPECT_EQ(snapshot["windows"].size(), 1u);
     EXPECT_EQ(fromEnvironment.wait(), 0);
 
+    // Nothing names a desktop: the demo runs, and says so.
     ChildProcess demo({{"--once"}, {}, false});
     const Json demoSnapshot = Json::parse(demo.readAll());
     EXPECT_GE(demoSnapshot["windows"].size(), 3u);
     EXPECT_EQ(demo.wait(), 0);
+    EXPECT_EQ(demo.readError(),
+              "scene-sampler: no --platform, no scene and no DISPLAY: running the built-in demo desktop\n");
 }
 
 Json onceSnapshot(std::vector<std::string> arguments,
@@ -275,7 +306,7 @@ TEST(Process, CapturePauseReasonFromTheStateFile) {
         EXPECT_EQ(onceSnapshot({}, {{"VANTU_CAPTURE_STATE_PATH", path}})["capturePauseReason"], reason) << content;
     }
     // A named pipe nobody writes to is never opened for reading: no wait.
-    const std::string pipe = ::testing::TempDir() + "capture-state-pipe";
+    const std::string pipe = writeTempFile("capture-state-pipe", "");
     ::unlink(pipe.c_str());
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EQ(onceSnapshot({"--capture-state", pipe})["capturePauseReason"], "unknown");

@@ -55,7 +55,7 @@ bool hasWindow(const Json& snapshot, const std::string& id) {
 }
 
 TEST(SupportProcess, DemoWindowTopsAndTheDockShelfAreConfirmed) {
-    ChildProcess process({{"--allow-screen-capture"}, {}, false});
+    ChildProcess process({{"--platform", "simulated", "--allow-screen-capture"}, {}, false});
     ASSERT_TRUE(process.readLine());
     process.write("capture-select\n");
     // Writer and the console in full, the sketch pad beside the writer, and the shelf.

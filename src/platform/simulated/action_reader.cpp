@@ -209,7 +209,11 @@ TimedAction readAction(const Json& entry, const std::string& path, bool timed) {
     const auto text = string(*name, doPath);
     const auto& kinds = actionKinds();
     const auto kind = std::find_if(kinds.begin(), kinds.end(), [&text](const ActionKind& k) { return k.name == text; });
-    if (kind == kinds.end()) refuse(doPath, "unknown action \"" + text + "\"");
+    if (kind == kinds.end()) {
+        std::string known;
+        for (const ActionKind& k : kinds) known.append(known.empty() ? "" : ", ").append(k.name);
+        refuse(doPath, "unknown action \"" + text + "\" (the actions are " + known + ")");
+    }
 
     std::vector<Keys> keySets{kEntryKeys};
     keySets.insert(keySets.end(), kind->keys.begin(), kind->keys.end());

@@ -11,6 +11,7 @@
 namespace scene::simulated {
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::StartsWith;
 
 ProcessFacts testFacts() {
@@ -121,7 +122,12 @@ TEST(SceneParserTest, NamesTheUnknownActionOfTheFourthEntry) {
     const std::string text = withTimeline(R"(
         {"at": 0.5, "do": "hide", "pid": 1}, {"at": 1, "do": "unhide", "pid": 1},
         {"at": 2, "do": "screens-sleep"}, {"at": 3, "do": "jump"})");
-    EXPECT_EQ(refusal(text), R"(scene.json: timeline[3].do: unknown action "jump")");
+    // The line lists what would have been understood, first to last.
+    EXPECT_THAT(refusal(text), StartsWith(R"(scene.json: timeline[3].do: unknown action "jump" (the actions are )"
+                                          "add-window, remove-window, "));
+    EXPECT_THAT(refusal(text), EndsWith(", hide, unhide, terminate, space, focus-window, focus-element, session, input, trust, "
+                                        "screens-sleep, screens-wake, system-sleep, system-wake, display, window-list, "
+                                        "picker, stream, stream-error)"));
 }
 
 TEST(SceneParserTest, RefusesTextThatIsNotJson) {

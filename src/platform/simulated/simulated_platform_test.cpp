@@ -399,7 +399,7 @@ TEST_F(SimulatedPlatformTest, ActionsNamingWhatIsGoneChangeNothing) {
 
 TEST_F(SimulatedPlatformTest, ApplyRefusesInvalidActionsWithThePlace) {
     auto& platform = load(kThreeWindows);
-    EXPECT_EQ(platform.apply(Json::parse(R"({"do": "jump"})")), R"(do: unknown action "jump")");
+    EXPECT_THAT(platform.apply(Json::parse(R"({"do": "jump"})")), ::testing::StartsWith(R"(do: unknown action "jump" )"));
     EXPECT_EQ(platform.apply(Json::parse(R"({"do": "move-window", "to": [1, 2]})")), "window: required key is missing");
     EXPECT_EQ(platform.apply(Json::parse(R"({"at": "soon", "do": "screens-sleep"})")), "at: must be a number");
     EXPECT_EQ(platform.apply(Json::parse("[]")), "$: must be an object");
