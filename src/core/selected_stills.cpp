@@ -92,7 +92,13 @@ void SelectedStills::attempt() {
     waiting_ = std::move(waiting);
     // Nothing the waiting requests need can come sooner than a new frame, and
     // the next attempt sees that; one loop serves them all.
-    if (!waiting_.empty()) scheduleAttempt();
+    if (!waiting_.empty()) {
+        scheduleAttempt();
+    } else if (!encoding_) {
+        // A later request wants a frame newer than any encoded so far: the
+        // last still (a megabyte at 4K) is of no more use.
+        newest_.reset();
+    }
 }
 
 void SelectedStills::scheduleAttempt() {
