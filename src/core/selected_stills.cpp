@@ -162,12 +162,9 @@ void SelectedStills::writeNextReply() {
     } else {
         writeLine_(dumped(Json{{"kind", kKind}, {"requestId", reply.id}, {"error", reply.error}}));
     }
-    if (replies_.empty()) {
-        writing_ = false;
-        return;
-    }
-    // The next one in a task of its own: the pass timer gets its turn between
-    // two replies of a burst.
+    // Whatever comes next goes out in a task of its own, replies answered in
+    // this same turn included: the pass timer gets its turn between two
+    // replies of a burst. That task also ends the writing when none is left.
     runtime_.mainQueue().post([this, alive = std::weak_ptr<int>(alive_)] {
         if (!alive.expired()) writeNextReply();
     });
