@@ -20,9 +20,12 @@ struct ScenePicture {
     std::string time;                          // when the picture was taken, as people read it
 };
 
-// The picture as a standalone SVG document in display points relative to the
-// display's origin (the view box is the display's size). Records that lack
-// the keys a shape needs are left out; every text from the snapshot is escaped.
+// The picture as a standalone SVG document: on top a band with the header and
+// a legend of the layers drawn, below it the desktop, a nested document in
+// display points relative to the display's origin (its view box is the
+// display's size). Labels are placed so none covers another or leaves the
+// desktop; records that lack the keys a shape needs are left out; every text
+// from the snapshot is escaped.
 std::string sceneSvg(const ScenePicture& picture);
 
 }  // namespace scene::view

@@ -7,6 +7,7 @@
 #include "core/jpeg_encoder.h"
 #include "platform/image.h"
 #include "tools/view/base64_decode.h"
+#include "tools/view/label_placement.h"
 #include "tools/view/xml_check_for_test.h"
 
 namespace scene::view {
@@ -87,6 +88,33 @@ XmlElement parsed(const std::string& svg) {
 
 double attributeNumber(const XmlElement& element, const std::string& key) { return std::stod(element.attribute(key)); }
 
+const XmlElement& only(const std::vector<const XmlElement*>& elements) {
+    static const XmlElement kNone;
+    EXPECT_EQ(elements.size(), 1u);
+    return elements.empty() ? kNone : *elements.front();
+}
+
+// The box a text element takes, as the placement measures it.
+Rect textBox(const XmlElement& text) {
+    const double size = attributeNumber(text, "font-size");
+    const Size extent = textSize(text.text, size);
+    return {attributeNumber(text, "x") - kOutline, attributeNumber(text, "y") - kOutline - kBaseline * size,
+            extent.width, extent.height};
+}
+
+// Pictures round coordinates to hundredths.
+constexpr double kRounding = 0.01;
+
+bool inside(const Rect& box, const Rect& area) {
+    return box.minX() > area.minX() - kRounding && box.maxX() < area.maxX() + kRounding &&
+           box.minY() > area.minY() - kRounding && box.maxY() < area.maxY() + kRounding;
+}
+
+Rect rectOf(const XmlElement& element) {
+    return {attributeNumber(element, "x"), attributeNumber(element, "y"), attributeNumber(element, "width"),
+            attributeNumber(element, "height")};
+}
+
 const XmlElement* windowOutline(const XmlElement& root, const std::string& id) {
     for (const XmlElement* outline : findAll(root, "rect", "window"))
         if (outline->attribute("data-id") == id) return outline;
@@ -96,7 +124,7 @@ const XmlElement* windowOutline(const XmlElement& root, const std::string& id) {
 TEST(SvgWriterTest, DrawsOneShapePerRecordInAWellFormedDocument) {
     const XmlElement root = parsed(sceneSvg(picture(sampleSnapshot())));
     EXPECT_EQ(root.name, "svg");
-    EXPECT_EQ(root.attribute("viewBox"), "0 0 1280 900");
+    EXPECT_EQ(only(findAll(root, "svg", "desktop")).attribute("viewBox"), "0 0 1280 900");
     EXPECT_EQ(findAll(root, "rect", "window").size(), 3u);
     EXPECT_EQ(findAll(root, "text", "window-label").size(), 3u);
     EXPECT_EQ(findAll(root, "rect", "dock").size(), 1u);
@@ -108,23 +136,97 @@ TEST(SvgWriterTest, DrawsOneShapePerRecordInAWellFormedDocument) {
 }
 
 TEST(SvgWriterTest, HeaderCarriesSessionRateCountsAndTime) {
-    const XmlElement root = parsed(sceneSvg(picture(sampleSnapshot())));
-    const auto groups = findAll(root, "g", "header");
-    ASSERT_EQ(groups.size(), 1u);
-    const auto texts = findAll(*groups[0], "text");
-    ASSERT_EQ(texts.size(), 1u);
-    const std::string& header = texts[0]->text;
-    EXPECT_NE(header.find("capture ready"), std::string::npos) << header;
-    EXPECT_NE(header.find("30 snapshots/s"), std::string::npos) << header;
-    EXPECT_NE(header.find("supports 3"), std::string::npos) << header;
-    EXPECT_NE(header.find("edges 2 (1 platform)"), std::string::npos) << header;
-    EXPECT_NE(header.find("2026-01-02 03:04:05"), std::string::npos) << header;
+    const auto header = [](const ScenePicture& p) {
+        const XmlElement root = parsed(sceneSvg(p));
+        std::string text;
+        for (const XmlElement* line : findAll(only(findAll(root, "g", "header")), "text")) text += line->text + " | ";
+        return text;
+    };
+    const std::string full = header(picture(sampleSnapshot()));
+    EXPECT_NE(full.find("capture ready"), std::string::npos) << full;
+    EXPECT_NE(full.find("30 snapshots/s"), std::string::npos) << full;
+    EXPECT_NE(full.find("supports 3"), std::string::npos) << full;
+    EXPECT_NE(full.find("edges 2 (1 platform)"), std::string::npos) << full;
+    EXPECT_NE(full.find("2026-01-02 03:04:05"), std::string::npos) << full;
 
     ScenePicture unavailable = picture(Json::parse(R"({"status":"unavailable","windows":[]})"));
     unavailable.snapshotsPerSecond.reset();
-    const std::string other = findAll(parsed(sceneSvg(unavailable)), "text").back()->text;
+    const std::string other = header(unavailable);
     EXPECT_NE(other.find("snapshot unavailable"), std::string::npos) << other;
     EXPECT_NE(other.find("single pass"), std::string::npos) << other;
+}
+
+// The band holds the header and the legend above the desktop, whatever the
+// display's shape; labels stay on the desktop, clear of one another.
+TEST(SvgWriterTest, BandLabelsAndDesktopKeepApart) {
+    struct Case {
+        const char* name;
+        Rect display;
+        Json snapshot;
+    };
+    Json crowded = sampleSnapshot();
+    for (int i = 0; i < 40; ++i) {
+        crowded["windows"].push_back(window("700:" + std::to_string(i), 1440 + 3 * i, -10 + 2 * i, 300, 200));
+        crowded["supportProofs"].push_back(support("top", 1500, 2600, 300 + 3 * i, "composited-pixels"));
+        crowded["supportProofs"].push_back(support("right", 50, 800, 2715 - i, "selected-contour"));
+    }
+    crowded["captureSession"] = std::string(300, 's');
+    const Case cases[] = {
+        {"the sample", kSecondDisplay, sampleSnapshot()},
+        {"crowded, with a header longer than the picture", kSecondDisplay, crowded},
+        {"narrow", {1440, 0, 200, 900}, crowded},
+        {"wide and low", {1440, 0, 2560, 60}, crowded},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScenePicture p = picture(c.snapshot);
+        p.display = c.display;
+        const XmlElement root = parsed(sceneSvg(p));
+        const Rect whole{0, 0, attributeNumber(root, "width"), attributeNumber(root, "height")};
+        const Rect band = rectOf(only(findAll(root, "rect", "band")));
+        const Rect desktop = rectOf(only(findAll(root, "svg", "desktop")));
+        EXPECT_EQ(desktop.width, c.display.width);
+        EXPECT_EQ(desktop.height, c.display.height);
+        EXPECT_LE(band.maxY(), desktop.minY());
+        EXPECT_TRUE(inside(band, whole) && inside(desktop, whole));
+        for (const char* part : {"header", "legend"})
+            for (const XmlElement* text : findAll(only(findAll(root, "g", part)), "text"))
+                EXPECT_TRUE(inside(textBox(*text), band)) << text->text;
+
+        const auto labels = findAll(only(findAll(root, "g", "labels")), "text");
+        EXPECT_FALSE(labels.empty());
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            const Rect box = textBox(*labels[i]);
+            EXPECT_TRUE(inside(box, {0, 0, c.display.width, c.display.height})) << labels[i]->text;
+            for (std::size_t j = 0; j < i; ++j) {
+                const Rect other = textBox(*labels[j]);
+                EXPECT_TRUE(box.minX() > other.maxX() - kRounding || other.minX() > box.maxX() - kRounding ||
+                            box.minY() > other.maxY() - kRounding || other.minY() > box.maxY() - kRounding)
+                    << labels[i]->text << " on " << labels[j]->text;
+            }
+        }
+    }
+}
+
+TEST(SvgWriterTest, LegendListsTheLayersShown) {
+    const auto layers = [](const Json& snapshot) {
+        const XmlElement root = parsed(sceneSvg(picture(snapshot)));
+        std::vector<std::string> names;
+        for (const XmlElement* entry : findAll(root, "g", "legend-entry")) {
+            names.push_back(entry->attribute("data-layer"));
+            EXPECT_FALSE(findAll(*entry, "text").empty());
+        }
+        return names;
+    };
+    Json snapshot = sampleSnapshot();
+    snapshot["supportProofs"].push_back(support("bottom", 1572, 2309, 599, "selected-contour"));
+    snapshot["supportProofs"].push_back(support("top", 1572, 2309, 599, "some-later-source"));
+    EXPECT_EQ(layers(snapshot),
+              (std::vector<std::string>{"window", "focused-window", "system-window", "dock", "contour-support",
+                                        "pixel-support", "other-support", "top-side", "bottom-side", "wall-side",
+                                        "platform-edge", "visual-edge", "control", "input"}));
+    EXPECT_EQ(layers(Json{{"windows", {window("518:9002", 1980, 220, 640, 440)}}}), std::vector<std::string>{"window"});
+    EXPECT_EQ(layers(Json{{"windows", Json::array()}}), std::vector<std::string>{});
 }
 
 TEST(SvgWriterTest, PlacesRecordsRelativeToTheDisplay) {
@@ -155,6 +257,10 @@ TEST(SvgWriterTest, PlacesRecordsRelativeToTheDisplay) {
     EXPECT_EQ(attributeNumber(*supports[1], "x2"), 120);
     EXPECT_EQ(attributeNumber(*supports[1], "y1"), 92);
     EXPECT_EQ(attributeNumber(*supports[1], "y2"), 589);
+    // Colour by source, dash by side.
+    EXPECT_EQ(supports[0]->attribute("stroke-dasharray"), "");
+    EXPECT_NE(supports[1]->attribute("stroke-dasharray"), "");
+    EXPECT_NE(supports[2]->attribute("stroke"), supports[0]->attribute("stroke"));
     const auto labels = findAll(root, "text", "support-label");
     ASSERT_EQ(labels.size(), 3u);
     EXPECT_EQ(labels[1]->text, "left selected-contour");
@@ -168,6 +274,12 @@ TEST(SvgWriterTest, PlacesRecordsRelativeToTheDisplay) {
     const auto docks = findAll(root, "rect", "dock");
     ASSERT_EQ(docks.size(), 1u);
     EXPECT_EQ(attributeNumber(*docks[0], "x"), 220);
+
+    // A window on the display to the left is clipped away, label and all.
+    Json elsewhere = sampleSnapshot();
+    elsewhere["windows"].push_back(window("77:1", 100, 100, 400, 300));
+    const XmlElement withOther = parsed(sceneSvg(picture(elsewhere)));
+    for (const XmlElement* label : findAll(withOther, "text", "window-label")) EXPECT_NE(label->text, "77:1");
 }
 
 TEST(SvgWriterTest, BackgroundIsTheFrameDimmedOrPlainWithoutOne) {
@@ -192,10 +304,13 @@ TEST(SvgWriterTest, BackgroundIsTheFrameDimmedOrPlainWithoutOne) {
     EXPECT_EQ(width, 1280);
     EXPECT_EQ(height, 900);
     EXPECT_EQ(findAll(root, "rect", "dim").size(), 1u);
+    // The legend says why the frame is darker than the desktop.
+    EXPECT_NE(only(findAll(root, "text", "legend-note")).text.find("dimmed"), std::string::npos);
 
     const XmlElement plain = parsed(sceneSvg(picture(sampleSnapshot())));
     EXPECT_TRUE(findAll(plain, "image").empty());
     EXPECT_EQ(findAll(plain, "rect", "plain").size(), 1u);
+    EXPECT_NE(only(findAll(plain, "text", "legend-note")).text.find("no captured frame"), std::string::npos);
 }
 
 TEST(SvgWriterTest, HostileTextFromTheSnapshotStaysText) {

@@ -148,7 +148,9 @@ TEST(ViewProcessTest, DrawsTheDemoDesktopOverItsFrameAndQuitsTheSampler) {
     std::string error;
     const auto root = parseXml(readFile(out), &error);
     ASSERT_TRUE(root) << error;
-    EXPECT_EQ(root->attribute("viewBox"), "0 0 1440 900");
+    const auto desktop = findAll(*root, "svg", "desktop");
+    ASSERT_EQ(desktop.size(), 1u);
+    EXPECT_EQ(desktop[0]->attribute("viewBox"), "0 0 1440 900");
     EXPECT_EQ(findAll(*root, "image").size(), 1u);
     const auto outlines = findAll(*root, "rect", "window");
     const auto writer = std::find_if(outlines.begin(), outlines.end(),

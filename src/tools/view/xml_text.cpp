@@ -38,19 +38,29 @@ bool allowedInXML(std::uint32_t c) {
     return c != 0xFFFE && c != 0xFFFF;
 }
 
+// Calls `take` with each character XML can hold (as its UTF-8 bytes) and "?"
+// in place of each one it cannot.
+template <typename Take>
+void forEachAllowed(std::string_view text, Take take) {
+    while (!text.empty()) {
+        std::uint32_t c = 0;
+        const std::size_t length = utf8Sequence(text, c);
+        if (length == 0 || !allowedInXML(c)) {
+            take('?', std::string_view("?"));
+            text.remove_prefix(length == 0 ? 1 : length);
+            continue;
+        }
+        take(c, text.substr(0, length));
+        text.remove_prefix(length);
+    }
+}
+
 }  // namespace
 
 std::string xmlEscaped(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
-    while (!text.empty()) {
-        std::uint32_t c = 0;
-        const std::size_t length = utf8Sequence(text, c);
-        if (length == 0 || !allowedInXML(c)) {
-            escaped += '?';
-            text.remove_prefix(length == 0 ? 1 : length);
-            continue;
-        }
+    forEachAllowed(text, [&](std::uint32_t c, std::string_view bytes) {
         switch (c) {
             case '&':
                 escaped += "&amp;";
@@ -68,11 +78,17 @@ std::string xmlEscaped(std::string_view text) {
                 escaped += "&apos;";
                 break;
             default:
-                escaped.append(text.substr(0, length));
+                escaped.append(bytes);
         }
-        text.remove_prefix(length);
-    }
+    });
     return escaped;
+}
+
+std::string xmlAllowed(std::string_view text) {
+    std::string allowed;
+    allowed.reserve(text.size());
+    forEachAllowed(text, [&](std::uint32_t, std::string_view bytes) { allowed.append(bytes); });
+    return allowed;
 }
 
 }  // namespace scene::view

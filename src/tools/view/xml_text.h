@@ -13,4 +13,8 @@ namespace scene::view {
 // through here.
 std::string xmlEscaped(std::string_view text);
 
+// The same text with only those replacements made: what a picture will show,
+// as well-formed UTF-8, so it can be measured and shortened before escaping.
+std::string xmlAllowed(std::string_view text);
+
 }  // namespace scene::view
