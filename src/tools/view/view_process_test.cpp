@@ -140,7 +140,8 @@ TEST(ViewProcessTest, DrawsTheDemoDesktopOverItsFrameAndQuitsTheSampler) {
     adoptOrphans();
     const std::string out = temporary("demo-view.svg");
     std::remove(out.c_str());
-    const ViewRun run = runView({"--out", out, "--after", "0.5", "--", "--platform", "simulated", "--allow-screen-capture", "--visual"});
+    const ViewRun run =
+        runView({"--out", out, "--after", "0.5", "--", "--platform", "simulated", "--allow-screen-capture", "--visual"});
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
     EXPECT_TRUE(noProcessLeft());
