@@ -143,6 +143,7 @@ std::string summary(const Json& line) {
 // passed over.
 std::optional<Json> awaitSnapshot(ChildProcess& process, const std::string& what, const Check& wanted,
                                   Milliseconds timeout, const Check& meanwhile = nullptr) {
+    timeout *= kBuildSlowdown;
     const auto deadline = Clock::now() + timeout;
     std::optional<Json> last;
     while (true) {
@@ -188,8 +189,8 @@ void drain(ChildProcess& process, Milliseconds quiet = 300ms) {
 // whose output is not read blocks in its write and never gets to the command.
 void quit(ChildProcess& process) {
     process.write("quit\n");
-    EXPECT_TRUE(process.awaitOutputEnd(5s)) << "still writing after quit";
-    EXPECT_EQ(process.wait(1s), 0);
+    EXPECT_TRUE(process.awaitOutputEnd(5s * kBuildSlowdown)) << "still writing after quit";
+    EXPECT_EQ(process.wait(1s * kBuildSlowdown), 0);
 }
 
 // Runs `run` for every row, a few rows at a time, each on a thread of its own.
@@ -852,7 +853,7 @@ TEST(FaultMatrix, EndsWithStatusZeroWhateverItIsDoing) {
         switch (row.cause) {
             case Ending::Cause::endOfInput:
                 process.closeInput();
-                EXPECT_TRUE(process.awaitOutputEnd(3s)) << "still running at end of input";
+                EXPECT_TRUE(process.awaitOutputEnd(3s * kBuildSlowdown)) << "still running at end of input";
                 break;
             case Ending::Cause::closedOutput:
                 process.closeOutput();
@@ -865,10 +866,10 @@ TEST(FaultMatrix, EndsWithStatusZeroWhateverItIsDoing) {
                 process.awaitOrphaned();
                 // The test still holds the pipes: only the sampler's own exit
                 // ends its output.
-                EXPECT_TRUE(process.awaitOutputEnd(3s)) << "still running without its parent";
+                EXPECT_TRUE(process.awaitOutputEnd(3s * kBuildSlowdown)) << "still running without its parent";
                 break;
         }
-        EXPECT_EQ(process.wait(3s), 0);
+        EXPECT_EQ(process.wait(3s * kBuildSlowdown), 0);
     }
 }
 
