@@ -6,6 +6,8 @@ namespace scene::x11 {
 namespace {
 
 constexpr double kReconnectSeconds = 1.0;
+// Answers this close together come from one pass.
+constexpr double kEventSpacingSeconds = 0.001;
 constexpr std::string_view kLinePrefix = "scene-sampler: the X server of display \"";
 constexpr std::string_view kLostEnding = "\" is lost; the window list is unavailable until it answers again";
 constexpr std::string_view kBackEnding = "\" answers again";
@@ -58,6 +60,10 @@ Answered X11Desktop::ask(Question&& question, Answered otherwise) {
     std::lock_guard lock(mutex_);
     DesktopConnection* connection = live();
     if (connection == nullptr) return otherwise;
+    if (const double now = clock_.uptime(); now - eventsTaken_ >= kEventSpacingSeconds) {
+        connection->takeEvents();
+        eventsTaken_ = now;
+    }
     Answered answer = question(*connection);
     if (!connection->broken()) return answer;
     connection_.reset();
@@ -84,12 +90,7 @@ std::optional<DesktopOwner> X11Desktop::desktopOwner() {
 }
 
 std::vector<Monitor> X11Desktop::monitors() {
-    return ask(
-        [](DesktopConnection& c) {
-            c.takeEvents();
-            return c.monitors();
-        },
-        std::vector<Monitor>());
+    return ask([](DesktopConnection& c) { return c.monitors(); }, std::vector<Monitor>());
 }
 
 std::optional<bool> X11Desktop::screenLocked() {

@@ -544,7 +544,6 @@ std::vector<ClientWindow> DesktopConnection::readWindows() {
 }
 
 const std::vector<ClientWindow>& DesktopConnection::onScreenWindows(ClassNames classNames) {
-    takeEvents();
     if (!windows_) windows_ = readWindows();
     if (classNames == ClassNames::read && !classNamesRead_) {
         readClassNames(*windows_);
@@ -593,7 +592,6 @@ std::optional<std::int32_t> DesktopConnection::pidOf(std::uint32_t window) {
 }
 
 std::optional<std::int32_t> DesktopConnection::activeWindowPID(Answer answer) {
-    takeEvents();
     if (activeWindowPID_ && answer == Answer::kept) return *activeWindowPID_;
     xcb_window_t active = XCB_WINDOW_NONE;
     std::optional<std::int32_t> pid;
@@ -659,7 +657,6 @@ std::vector<Monitor> DesktopConnection::readMonitors() {
 }
 
 bool DesktopConnection::screenLocked() {
-    takeEvents();
     if (screenLocked_) return *screenLocked_;
     auto reply =
         own(xcb_screensaver_query_info_reply(connection_, xcb_screensaver_query_info(connection_, root_), nullptr));

@@ -42,9 +42,9 @@ struct DesktopOwner {
 // list, the monitors, the screen lock, the owner of the active window and
 // what each window says of itself change only with an event, and a pass asks
 // for them several times or for every window: the connection listens for
-// those events and keeps the answers until one arrives. Events are taken in
-// before each answer, so a kept answer is as fresh as a request would be, but
-// for an event the server has not yet sent.
+// those events and keeps the answers until one arrives. The owner takes the
+// events in (takeEvents) before it asks, so a kept answer is as fresh as a
+// request would be, but for an event the server has not yet sent.
 //
 // The window list follows the root's children as the server stacks them
 // (RootStacking), the manager's clients inside their frames, and the
