@@ -317,9 +317,9 @@ void grab(benchmark::State& state, scene::x11::X11CaptureSource& source) {
     state.counters["failed"] = failed;
 }
 
-// Passes come a timer's tick apart, more or less: far enough that each takes
-// in the events that arrived since the last (the desktop looks for them once
-// per millisecond at most), and with the caches as cold as they then are.
+// Passes come a timer's tick apart, more or less: far enough for the events
+// that arrived since the last to be taken in, and with the caches as cold as
+// they then are.
 constexpr auto kPassSpacing = std::chrono::milliseconds(2);
 constexpr int kPasses = 1000;
 
@@ -352,8 +352,8 @@ void samplingPassAfterAMove(benchmark::State& state, scene::SceneSampler& sample
     int seen = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        std::this_thread::sleep_for(kPassSpacing);
         if (!clients.movePopUp()) state.SkipWithError("the client process is gone");
+        std::this_thread::sleep_for(kPassSpacing);
         state.ResumeTiming();
         sampler.sample();
         state.PauseTiming();

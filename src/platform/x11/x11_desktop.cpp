@@ -6,8 +6,6 @@ namespace scene::x11 {
 namespace {
 
 constexpr double kReconnectSeconds = 1.0;
-// Answers this close together come from one pass.
-constexpr double kEventSpacingSeconds = 0.001;
 constexpr std::string_view kLinePrefix = "scene-sampler: the X server of display \"";
 constexpr std::string_view kLostEnding = "\" is lost; the window list is unavailable until it answers again";
 constexpr std::string_view kBackEnding = "\" answers again";
@@ -30,25 +28,27 @@ std::string noticeLine(const std::string& displayName, std::string_view ending) 
 }  // namespace
 
 std::shared_ptr<X11Desktop> X11Desktop::open(const std::string& displayName, const Clock& clock, Notice notice) {
-    auto connection = DesktopConnection::open(displayName);
-    if (!connection) return nullptr;
-    if (!notice) notice = writeError;
-    return std::shared_ptr<X11Desktop>(new X11Desktop(displayName, clock, std::move(notice), std::move(connection)));
+    std::shared_ptr<X11Desktop> desktop(new X11Desktop(displayName, clock, notice ? std::move(notice) : writeError));
+    std::lock_guard lock(desktop->mutex_);
+    desktop->connection_ = DesktopConnection::open(displayName, desktop->mutex_);
+    if (!desktop->connection_) return nullptr;
+    return desktop;
 }
 
-X11Desktop::X11Desktop(std::string displayName, const Clock& clock, Notice notice,
-                       std::unique_ptr<DesktopConnection> connection)
-    : displayName_(std::move(displayName)),
-      clock_(clock),
-      notice_(std::move(notice)),
-      connection_(std::move(connection)) {}
+X11Desktop::X11Desktop(std::string displayName, const Clock& clock, Notice notice)
+    : displayName_(std::move(displayName)), clock_(clock), notice_(std::move(notice)) {}
+
+X11Desktop::~X11Desktop() {
+    // Without the lock: the connection's event thread may be waiting for it.
+    connection_.reset();
+}
 
 DesktopConnection* X11Desktop::live() {
     if (connection_) return connection_.get();
     const double now = clock_.uptime();
     if (now < nextAttempt_) return nullptr;
     nextAttempt_ = now + kReconnectSeconds;
-    connection_ = DesktopConnection::open(displayName_);
+    connection_ = DesktopConnection::open(displayName_, mutex_);
     if (!connection_) return nullptr;
     connections_.fetch_add(1, std::memory_order_acq_rel);
     notice_(noticeLine(displayName_, kBackEnding));
@@ -57,18 +57,16 @@ DesktopConnection* X11Desktop::live() {
 
 template <typename Question, typename Answered>
 Answered X11Desktop::ask(Question&& question, Answered otherwise) {
+    std::unique_ptr<DesktopConnection> lost;  // closed last, outside the lock its event thread may wait for
     std::lock_guard lock(mutex_);
     DesktopConnection* connection = live();
     if (connection == nullptr) return otherwise;
-    if (const double now = clock_.uptime(); now - eventsTaken_ >= kEventSpacingSeconds) {
-        connection->takeEvents();
-        eventsTaken_ = now;
-    }
+    connection->takeEvents();
     Answered answer = question(*connection);
     if (!connection->broken()) return answer;
-    connection_.reset();
     nextAttempt_ = clock_.uptime() + kReconnectSeconds;
     notice_(noticeLine(displayName_, kLostEnding));
+    lost = std::move(connection_);
     return otherwise;
 }
 
@@ -89,8 +87,8 @@ std::optional<DesktopOwner> X11Desktop::desktopOwner() {
     return ask([](DesktopConnection& c) { return c.desktopOwner(); }, std::optional<DesktopOwner>());
 }
 
-std::vector<Monitor> X11Desktop::monitors() {
-    return ask([](DesktopConnection& c) { return c.monitors(); }, std::vector<Monitor>());
+std::shared_ptr<const std::vector<Monitor>> X11Desktop::monitors() {
+    return ask([](DesktopConnection& c) { return c.monitors(); }, noMonitors_);
 }
 
 std::optional<bool> X11Desktop::screenLocked() {

@@ -19,9 +19,8 @@ namespace scene::x11 {
 // The X server as the back-end's services share it: one connection
 // (DesktopConnection) used under one lock, so services may be called from any
 // thread; the replies are turned into plain values before the lock is
-// released. The answers of one pass come within a fraction of a millisecond:
-// events are looked for at the first of them, which spares the others a
-// system call each and makes no answer older than an event still on its way.
+// released; the connection's own thread takes the server's events in under
+// the same lock as they arrive.
 //
 // A server that goes away is no empty desktop: from the moment the connection
 // breaks, every answer is "nothing" (no window list, no monitors, no session),
@@ -40,6 +39,7 @@ public:
     // standard error unless told otherwise.
     static std::shared_ptr<X11Desktop> open(const std::string& displayName, const Clock& clock,
                                             Notice notice = nullptr);
+    ~X11Desktop();
     X11Desktop(const X11Desktop&) = delete;
     X11Desktop& operator=(const X11Desktop&) = delete;
 
@@ -48,7 +48,8 @@ public:
     std::vector<ClientWindow> onScreenWindows(ClassNames classNames = ClassNames::read);
     std::optional<std::int32_t> activeWindowPID(Answer answer = Answer::kept);
     std::optional<DesktopOwner> desktopOwner();
-    std::vector<Monitor> monitors();
+    // Shared, never null.
+    std::shared_ptr<const std::vector<Monitor>> monitors();
     // Nothing while the server is lost.
     std::optional<bool> screenLocked();
     std::uint16_t pointerMask();
@@ -66,11 +67,9 @@ public:
     std::uint64_t connections() const { return connections_.load(std::memory_order_acquire); }
 
 private:
-    X11Desktop(std::string displayName, const Clock& clock, Notice notice,
-               std::unique_ptr<DesktopConnection> connection);
-    // Runs `question` on the live connection after taking in the events that
-    // have arrived, or answers `otherwise` while there is none; a connection
-    // that broke meanwhile is given up.
+    X11Desktop(std::string displayName, const Clock& clock, Notice notice);
+    // Runs `question` on the live connection, or answers `otherwise` while
+    // there is none; a connection that broke meanwhile is given up.
     template <typename Question, typename Answered>
     Answered ask(Question&& question, Answered otherwise);
     // Under the lock: the live connection, after an attempt to connect again
@@ -83,8 +82,8 @@ private:
     std::mutex mutex_;
     std::unique_ptr<DesktopConnection> connection_;  // under mutex_; none while the server is lost
     double nextAttempt_ = 0;                         // under mutex_; uptime of the next attempt to connect
-    double eventsTaken_ = -1;                        // under mutex_; uptime of the last look for events
     std::atomic<std::uint64_t> connections_{1};
+    const std::shared_ptr<const std::vector<Monitor>> noMonitors_ = std::make_shared<const std::vector<Monitor>>();
 };
 
 }  // namespace scene::x11

@@ -1,5 +1,6 @@
 #include "platform/x11/x11_desktop_connection.h"
 
+#include <sys/socket.h>
 #include <xcb/dpms.h>
 #include <xcb/randr.h>
 #include <xcb/res.h>
@@ -73,7 +74,7 @@ void watch(xcb_connection_t* connection, xcb_window_t window, std::uint32_t even
 
 }  // namespace
 
-std::unique_ptr<DesktopConnection> DesktopConnection::open(const std::string& displayName) {
+std::unique_ptr<DesktopConnection> DesktopConnection::open(const std::string& displayName, std::mutex& lock) {
     int screen = 0;
     xcb_connection_t* connection = xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screen);
     if (connection == nullptr || xcb_connection_has_error(connection) != 0) {
@@ -90,12 +91,19 @@ std::unique_ptr<DesktopConnection> DesktopConnection::open(const std::string& di
         xcb_disconnect(connection);
         return nullptr;
     }
-    return std::unique_ptr<DesktopConnection>(new DesktopConnection(connection, std::move(ewmh), screen));
+    std::unique_ptr<DesktopConnection> desktop(new DesktopConnection(connection, std::move(ewmh), screen));
+    DesktopConnection* const watched = desktop.get();
+    desktop->events_ = std::thread([watched, &lock] { watched->watchEvents(lock); });
+    return desktop;
 }
 
 DesktopConnection::DesktopConnection(xcb_connection_t* connection, std::unique_ptr<xcb_ewmh_connection_t> ewmh,
                                      int screen)
-    : connection_(connection), ewmh_(std::move(ewmh)), screen_(screen), root_(ewmh_->screens[screen]->root) {
+    : connection_(connection),
+      socket_(xcb_get_file_descriptor(connection)),
+      ewmh_(std::move(ewmh)),
+      screen_(screen),
+      root_(ewmh_->screens[screen]->root) {
     opacityAtom_ = internAtom("_NET_WM_WINDOW_OPACITY");
     shadowsAtom_ = internAtom("_GTK_FRAME_EXTENTS");
     edidAtom_ = internAtom("EDID");
@@ -122,8 +130,27 @@ DesktopConnection::DesktopConnection(xcb_connection_t* connection, std::unique_p
 }
 
 DesktopConnection::~DesktopConnection() {
+    if (events_.joinable()) {
+        // Wakes the thread wherever it waits on the server; the socket stays
+        // open until the disconnect below, so its number cannot be reused
+        // under the thread's feet.
+        ::shutdown(socket_, SHUT_RDWR);
+        events_.join();
+    }
     xcb_ewmh_connection_wipe(ewmh_.get());
     xcb_disconnect(connection_);
+}
+
+void DesktopConnection::watchEvents(std::mutex& lock) {
+    while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
+        {
+            std::lock_guard held(lock);
+            handle(*event);
+        }
+        std::free(event);
+    }
+    std::lock_guard held(lock);
+    forgetAll();
 }
 
 xcb_atom_t DesktopConnection::internAtom(std::string_view name) {
@@ -133,22 +160,24 @@ xcb_atom_t DesktopConnection::internAtom(std::string_view name) {
 }
 
 void DesktopConnection::takeEvents() {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_)) {
         handle(*event);
         std::free(event);
     }
-    // A lost connection answers nothing, as every request would.
-    if (broken()) {
-        kept_.clear();
-        placements_.clear();
-        clients_.reset();
-        currentDesktop_.reset();
-        listChanged();
-        monitors_.reset();
-        screenLocked_.reset();
-        activeWindowPID_.reset();
-        windowManager_.reset();
-    }
+    if (broken()) forgetAll();
+}
+
+// A lost connection answers nothing, as every request would.
+void DesktopConnection::forgetAll() {
+    kept_.clear();
+    placements_.clear();
+    clients_.reset();
+    currentDesktop_.reset();
+    listChanged();
+    monitors_.reset();
+    screenLocked_.reset();
+    activeWindowPID_.reset();
+    windowManager_.reset();
 }
 
 void DesktopConnection::listChanged() {
@@ -436,7 +465,7 @@ void DesktopConnection::readClassNames(std::vector<ClientWindow>& windows) {
 // trips however many windows there are.
 std::vector<ClientWindow> DesktopConnection::readWindows() {
     std::vector<Rect> screens;
-    for (const Monitor& monitor : monitors()) screens.push_back(monitor.bounds);
+    for (const Monitor& monitor : *monitors()) screens.push_back(monitor.bounds);
     if (!stacking_.synced()) syncStacking();
     if (!clients_ || !currentDesktop_) {
         const auto clientsCookie = xcb_ewmh_get_client_list(ewmh_.get(), screen_);
@@ -642,9 +671,9 @@ std::optional<DesktopOwner> DesktopConnection::windowManager() {
     return manager;
 }
 
-std::vector<Monitor> DesktopConnection::monitors() {
-    if (monitors_) return *monitors_;
-    auto read = readMonitors();
+std::shared_ptr<const std::vector<Monitor>> DesktopConnection::monitors() {
+    if (monitors_) return monitors_;
+    auto read = std::make_shared<const std::vector<Monitor>>(readMonitors());
     if (randrEvents_ != 0 && !broken()) monitors_ = read;
     return read;
 }

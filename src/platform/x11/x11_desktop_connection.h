@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/rect.h"
@@ -42,18 +44,23 @@ struct DesktopOwner {
 // list, the monitors, the screen lock, the owner of the active window and
 // what each window says of itself change only with an event, and a pass asks
 // for them several times or for every window: the connection listens for
-// those events and keeps the answers until one arrives. The owner takes the
-// events in (takeEvents) before it asks, so a kept answer is as fresh as a
-// request would be, but for an event the server has not yet sent.
+// those events and keeps the answers until one arrives. A thread of the
+// connection's own waits for the events and takes each in as it arrives, so
+// a kept answer is as fresh as a request would be, but for an event the
+// server has not yet sent, and an answer on a desktop where nothing happens
+// costs no system call at all.
 //
 // The window list follows the root's children as the server stacks them
 // (RootStacking), the manager's clients inside their frames, and the
 // properties they read; a pass on a desktop where nothing moved asks the
-// server nothing. Used by one thread at a time (the desktop's lock).
+// server nothing. Every call but destruction, and the event thread's work,
+// happen under the owner's lock; destruction must not, as it joins the
+// thread, which may be waiting for that lock.
 class DesktopConnection {
 public:
     // Nothing when the display cannot be opened or lacks a root window.
-    static std::unique_ptr<DesktopConnection> open(const std::string& displayName);
+    // Events are taken in under `lock`.
+    static std::unique_ptr<DesktopConnection> open(const std::string& displayName, std::mutex& lock);
     ~DesktopConnection();
     DesktopConnection(const DesktopConnection&) = delete;
     DesktopConnection& operator=(const DesktopConnection&) = delete;
@@ -76,7 +83,8 @@ public:
     enum class Answer { kept, asked };
     std::optional<std::int32_t> activeWindowPID(Answer answer);
     std::optional<DesktopOwner> desktopOwner();
-    std::vector<Monitor> monitors();
+    // Kept and shared until they change.
+    std::shared_ptr<const std::vector<Monitor>> monitors();
     bool screenLocked();
     // Pointer button and modifier mask of the core protocol.
     std::uint16_t pointerMask();
@@ -87,7 +95,8 @@ public:
     // Owner, class and traits of one client (no geometry); nothing once the
     // window is gone.
     std::optional<ClientWindow> client(std::uint32_t window);
-    // Takes in the events that have arrived and forgets what they change.
+    // Takes in the events the library has read meanwhile (waiting for a
+    // reply, say) and forgets what they change; asks nothing of the system.
     void takeEvents();
     // The EDID block of a RandR output; empty when it has none.
     std::vector<std::uint8_t> outputEDID(std::uint32_t output);
@@ -123,6 +132,10 @@ private:
     };
 
     DesktopConnection(xcb_connection_t* connection, std::unique_ptr<xcb_ewmh_connection_t> ewmh, int screen);
+    // On the event thread: every event as it arrives, under `lock`, until
+    // the connection ends.
+    void watchEvents(std::mutex& lock);
+    void forgetAll();
     xcb_atom_t internAtom(std::string_view name);
     std::vector<ClientWindow> readWindows();
     void syncStacking();
@@ -146,6 +159,7 @@ private:
     void readClassName(ClientWindow& window);
 
     xcb_connection_t* connection_;
+    int socket_;  // kept from the start: the library hides it once the connection fails
     std::unique_ptr<xcb_ewmh_connection_t> ewmh_;
     int screen_;
     xcb_window_t root_;
@@ -169,11 +183,12 @@ private:
     bool classNamesRead_ = false;
     std::shared_ptr<const nlohmann::json> windowList_;
     xcb_window_t desktopWindow_ = XCB_WINDOW_NONE;  // a desktop-type client found by the last read
-    std::optional<std::vector<Monitor>> monitors_;
+    std::shared_ptr<const std::vector<Monitor>> monitors_;
     std::optional<bool> screenLocked_;
     xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
     std::optional<std::optional<std::int32_t>> activeWindowPID_;
     std::optional<std::optional<DesktopOwner>> windowManager_;
+    std::thread events_;  // last: started once everything else is there
 };
 
 }  // namespace scene::x11

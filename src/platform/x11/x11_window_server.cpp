@@ -44,12 +44,12 @@ std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
 std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() { return desktop_->windowList(); }
 
 std::optional<std::uint32_t> X11WindowServer::activeDisplayCount() {
-    return static_cast<std::uint32_t>(desktop_->monitors().size());
+    return static_cast<std::uint32_t>(desktop_->monitors()->size());
 }
 
 std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::uint32_t maxDisplays) {
     std::vector<DisplayID> ids;
-    for (const auto& monitor : desktop_->monitors()) {
+    for (const auto& monitor : *desktop_->monitors()) {
         if (ids.size() >= maxDisplays) break;
         ids.push_back(monitor.id);
     }
@@ -57,7 +57,7 @@ std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::ui
 }
 
 std::optional<Monitor> X11WindowServer::monitor(DisplayID display) {
-    for (auto& monitor : desktop_->monitors())
+    for (const auto& monitor : *desktop_->monitors())
         if (monitor.id == display) return monitor;
     return std::nullopt;
 }
@@ -83,10 +83,9 @@ std::optional<std::string> X11WindowServer::displayUUID(DisplayID display) {
 }
 
 std::optional<nlohmann::json> X11WindowServer::sessionDictionary() {
-    // A local X display is the console session by definition.
     const auto locked = desktop_->screenLocked();
     if (!locked) return std::nullopt;
-    return nlohmann::json{{"CGSSessionScreenIsLocked", *locked}, {"kCGSSessionOnConsoleKey", true}};
+    return *locked ? lockedSession_ : unlockedSession_;
 }
 
 bool X11WindowServer::leftButtonDown() { return (pointerMask() & kButton1Mask) != 0; }

@@ -63,6 +63,9 @@ private:
     };
     std::mutex pointerMutex_;
     std::optional<KeptPointer> pointer_;  // under pointerMutex_
+    // A local X display is the console session by definition.
+    const nlohmann::json lockedSession_{{"CGSSessionScreenIsLocked", true}, {"kCGSSessionOnConsoleKey", true}};
+    const nlohmann::json unlockedSession_{{"CGSSessionScreenIsLocked", false}, {"kCGSSessionOnConsoleKey", true}};
 };
 
 // The core protocol's modifier mask as the logic's modifier flags.
