@@ -290,7 +290,8 @@ TEST_F(X11SnapshotTest, WithNoActiveWindowTheDesktopsOwnerIsInFrontAndCaptureGoe
 
     const auto desktopInFront = [&](const char* how) {
         const auto front = [&](const Json& line) { return line["context"]["frontPID"] == manager; };
-        if (!snapshotWhere(*sampler, front)) return ADD_FAILURE() << "nobody in front once " << how;
+        if (!snapshotWhere(*sampler, front))
+            return ADD_FAILURE() << "the desktop's owner never came in front once " << how;
         for (const std::string& text : sampler->readLinesFor(500ms)) {
             const Json line = Json::parse(text);
             if (line["sessionSafe"] != true || line["captureSession"] != "ready")
