@@ -1,8 +1,9 @@
 // The X back-end against real servers: one grab of a 1920 x 1080 monitor
 // (through the shared segment, and through plain replies for comparison), and
-// one sampling pass's read of the window list with 40 client windows under a
-// window manager. Each starts its own Xvfb (and openbox); without them the
-// benchmarks report that they were skipped.
+// the window list and whole sampling passes with 40 client windows of another
+// process under a window manager, idle and right after one of its windows
+// moved. Each starts its own Xvfb (and openbox); without them the benchmarks
+// report that they were skipped.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/scene_sampler.h"
@@ -122,6 +124,13 @@ public:
             xcb_icccm_set_wm_class(connection_, id, sizeof kClass, kClass);
             windows_.push_back(id);
         }
+        // A pop-up the other process moves, which no manager stands between.
+        popUp_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {0x808080u, 1};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, popUp_, screen->root, 1300, 700, 100, 60, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(connection_, popUp_);
     }
     ~ClientWindows() {
         if (ewmhReady_) xcb_ewmh_connection_wipe(&ewmh_);
@@ -160,11 +169,22 @@ public:
         return false;
     }
 
+    // Moves the pop-up by a pixel, to and fro, and returns once the server
+    // has done it.
+    void movePopUp() {
+        moved_ = !moved_;
+        const std::uint32_t x = moved_ ? 1301 : 1300;
+        xcb_configure_window(connection_, popUp_, XCB_CONFIG_WINDOW_X, &x);
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    }
+
 private:
     xcb_connection_t* connection_;
     xcb_ewmh_connection_t ewmh_{};
     bool ewmhReady_ = false;
     std::vector<xcb_window_t> windows_;
+    xcb_window_t popUp_ = XCB_WINDOW_NONE;
+    bool moved_ = false;
 };
 
 // The client windows in a process of their own, as an application's would
@@ -173,36 +193,58 @@ private:
 class ClientProcess {
 public:
     ClientProcess(const std::string& display, int count) {
-        int fds[2];
-        if (display.empty() || pipe(fds) != 0) return;
+        int commands[2], answers[2];
+        if (display.empty() || pipe(commands) != 0) return;
+        if (pipe(answers) != 0) {
+            close(commands[0]);
+            close(commands[1]);
+            return;
+        }
         const pid_t parent = getpid();
         pid = fork();
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (getppid() != parent) _exit(1);
-            close(fds[1]);
+            close(commands[1]);
+            close(answers[0]);
             ClientWindows windows(display, count);
             const bool managed = windows.managed(std::chrono::seconds(30));
+            // Each byte asks for a move of the pop-up, answered once it is made.
             char c;
-            while (managed && read(fds[0], &c, 1) > 0) {
+            while (managed && read(commands[0], &c, 1) > 0) {
+                windows.movePopUp();
+                if (write(answers[1], &c, 1) != 1) break;
             }
             _exit(managed ? 0 : 1);
         }
-        close(fds[0]);
-        hold_ = pid > 0 ? fds[1] : -1;
-        if (pid <= 0) close(fds[1]);
+        close(commands[0]);
+        close(answers[1]);
+        command_ = pid > 0 ? commands[1] : -1;
+        answer_ = pid > 0 ? answers[0] : -1;
+        if (pid <= 0) {
+            close(commands[1]);
+            close(answers[0]);
+        }
     }
     ~ClientProcess() {
-        if (hold_ >= 0) close(hold_);
+        if (command_ >= 0) close(command_);
+        if (answer_ >= 0) close(answer_);
         if (pid > 0) waitpid(pid, nullptr, 0);
     }
     ClientProcess(const ClientProcess&) = delete;
     ClientProcess& operator=(const ClientProcess&) = delete;
 
+    // False once the process is gone.
+    bool movePopUp() const {
+        char c = 'm';
+        return write(command_, &c, 1) == 1 && read(answer_, &c, 1) == 1;
+    }
+
     pid_t pid = -1;
 
 private:
-    int hold_ = -1;
+    int command_ = -1;
+    int answer_ = -1;
 };
 
 // Whether the window list shows `count` windows of `pid` before the limit.
@@ -275,15 +317,52 @@ void grab(benchmark::State& state, scene::x11::X11CaptureSource& source) {
     state.counters["failed"] = failed;
 }
 
+// Passes come a timer's tick apart, more or less: far enough for the events
+// that arrived since the last to be taken in, and with the caches as cold as
+// they then are.
+constexpr auto kPassSpacing = std::chrono::milliseconds(2);
+constexpr int kPasses = 1000;
+
 void windowListRead(benchmark::State& state, scene::WindowServer& server) {
-    for (auto _ : state) benchmark::DoNotOptimize(server.copyWindowList());
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(kPassSpacing);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(server.copyWindowList());
+    }
 }
 
 // Whole passes of a started sampler on the desktop, its line written to
 // /dev/null: window list, front application (one of the clients), focus,
 // Dock, snapshot.
 void samplingPass(benchmark::State& state, scene::SceneSampler& sampler) {
-    for (auto _ : state) sampler.sample();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::this_thread::sleep_for(kPassSpacing);
+        state.ResumeTiming();
+        sampler.sample();
+    }
+}
+
+// The same, each right after the other process moved its pop-up; `seen`
+// counts the passes whose window list was new, which should be all of them.
+void samplingPassAfterAMove(benchmark::State& state, scene::SceneSampler& sampler, scene::WindowServer& server,
+                            const ClientProcess& clients) {
+    auto last = server.copyWindowList();
+    int seen = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!clients.movePopUp()) state.SkipWithError("the client process is gone");
+        std::this_thread::sleep_for(kPassSpacing);
+        state.ResumeTiming();
+        sampler.sample();
+        state.PauseTiming();
+        auto list = server.copyWindowList();
+        seen += list != last ? 1 : 0;
+        last = std::move(list);
+        state.ResumeTiming();
+    }
+    state.counters["seen"] = benchmark::Counter(seen, benchmark::Counter::kAvgIterations);
 }
 
 // Prints why a benchmark is left out; it is not registered at all, as a
@@ -335,6 +414,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark("windowListRead40Clients",
                                      [&](benchmark::State& state) { windowListRead(state, platform->windowServer()); })
             ->Unit(benchmark::kMicrosecond)
+            ->Iterations(kPasses)
             ->Repetitions(5)
             ->ReportAggregatesOnly(true);
     }
@@ -347,6 +427,15 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark("samplingPass40Clients",
                                      [&](benchmark::State& state) { samplingPass(state, *sampler); })
             ->Unit(benchmark::kMicrosecond)
+            ->Iterations(kPasses)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark("samplingPassAfterAMove40Clients",
+                                     [&](benchmark::State& state) {
+                                         samplingPassAfterAMove(state, *sampler, platform->windowServer(), clients);
+                                     })
+            ->Unit(benchmark::kMicrosecond)
+            ->Iterations(kPasses)
             ->Repetitions(5)
             ->ReportAggregatesOnly(true);
     }

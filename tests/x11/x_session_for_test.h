@@ -110,18 +110,37 @@ inline bool awaitManager(xcb_ewmh_connection_t& ewmh) {
     return managed && eventually([&] { return !isManaged(ewmh, probe); });
 }
 
+// A display number no server on this machine has, away from the low ones
+// that servers looking for a free number take first, so that it stays free
+// while its server is down for a moment.
+inline std::string privateDisplay() {
+    for (int number = 200 + getpid() % 400;; ++number)
+        if (!std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") &&
+            !std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
+            return ":" + std::to_string(number);
+}
+
 // Starts Xvfb (1280 x 800 unless told otherwise) and openbox in SetUp, waits
 // until openbox takes windows, and skips the test when either is missing.
 class XSessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!installed("Xvfb") || !installed("openbox")) GTEST_SKIP() << "Xvfb and openbox are needed";
+        startDesktop(requestedDisplay_);
+    }
+    void TearDown() override { disconnect(); }
+
+    // Xvfb on `display` (a free one when empty) with openbox on it, and the
+    // test's connection to it.
+    void startDesktop(const std::string& display = "") {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        // Xvfb picks a free display number and writes it to the pipe once ready.
-        server_ = std::make_unique<Child>(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
-                                                                   "-screen", "0", screenSize_, "-nolisten", "tcp"},
-                                          std::vector<std::string>{});
+        // Xvfb writes its display number to the pipe once ready.
+        std::vector<std::string> argv{"Xvfb"};
+        if (!display.empty()) argv.push_back(display);
+        argv.insert(argv.end(),
+                    {"-displayfd", std::to_string(fds[1]), "-screen", "0", screenSize_, "-nolisten", "tcp"});
+        server_ = std::make_unique<Child>(std::move(argv), std::vector<std::string>{});
         close(fds[1]);
         std::string number;
         char c;
@@ -142,17 +161,25 @@ protected:
         }));
         ASSERT_TRUE(awaitManager(ewmh_));
     }
-    void TearDown() override {
-        if (connection_ != nullptr) {
-            xcb_ewmh_connection_wipe(&ewmh_);
-            xcb_disconnect(connection_);
-        }
+    // Ends the server as a crash would for its clients (the manager goes
+    // with it), then the test's connection.
+    void stopDesktop() {
+        server_.reset();
+        manager_.reset();
+        disconnect();
+    }
+    void disconnect() {
+        if (connection_ == nullptr) return;
+        xcb_ewmh_connection_wipe(&ewmh_);
+        xcb_disconnect(connection_);
+        connection_ = nullptr;
     }
 
     // The environment entry that points a client at this desktop.
     std::string displayVariable() const { return "DISPLAY=" + display_; }
 
     std::string screenSize_ = "1280x800x24";  // set before SetUp for another size
+    std::string requestedDisplay_;            // set before SetUp for a given display
     std::unique_ptr<Child> server_;
     std::unique_ptr<Child> manager_;
     std::string display_;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,13 +28,14 @@ struct WindowPlace {
 };
 
 // A window of solid `rgb` (0xRRGGBB on a 24-bit true-colour screen), mapped at
-// once and destroyed with the object. An unmanaged one (override-redirect)
-// sits exactly at `place` without a frame; a managed one asks the window
-// manager for that place, gets its frame and says it belongs to this process.
+// once (after `prepare`, which may set properties) and destroyed with the
+// object. An unmanaged one (override-redirect) sits exactly at `place` without
+// a frame; a managed one asks the window manager for that place, gets its
+// frame and says it belongs to this process.
 class SolidWindow {
 public:
     SolidWindow(xcb_connection_t* connection, xcb_ewmh_connection_t& ewmh, const WindowPlace& place, std::uint32_t rgb,
-                bool managed)
+                bool managed, const std::function<void(xcb_window_t)>& prepare = {})
         : connection_(connection), id_(xcb_generate_id(connection)) {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
         const std::uint32_t values[] = {rgb, managed ? 0u : 1u};
@@ -50,6 +52,7 @@ public:
             constexpr char kClass[] = "capture-test\0CaptureTest";
             xcb_icccm_set_wm_class(connection, id_, sizeof kClass, kClass);
         }
+        if (prepare) prepare(id_);
         xcb_map_window(connection, id_);
         xcb_flush(connection);
     }

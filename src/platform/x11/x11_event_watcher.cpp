@@ -34,7 +34,7 @@ std::unique_ptr<X11EventWatcher> X11EventWatcher::start(const std::string& displ
     // and the second time compares equal.
     watchProperties(connection, thread->root());
     roundTrip(connection);
-    watcher->activePID_ = watcher->desktop_->activeWindowPID(X11Desktop::Answer::asked);
+    watcher->activePID_ = watcher->frontPID();
     watcher->currentDesktop_ = watcher->desktop_->currentDesktop();
     watcher->clientListChanged(connection);
 
@@ -60,10 +60,17 @@ void X11EventWatcher::handle(xcb_connection_t* connection, const xcb_generic_eve
     }
 }
 
+std::optional<std::int32_t> X11EventWatcher::frontPID() {
+    if (const auto pid = desktop_->activeWindowPID(X11Desktop::Answer::asked)) return pid;
+    const auto owner = desktop_->desktopOwner();
+    return owner ? std::optional<std::int32_t>(owner->pid) : std::nullopt;
+}
+
 void X11EventWatcher::activeWindowChanged() {
-    const auto pid = desktop_->activeWindowPID(X11Desktop::Answer::asked);
+    const auto pid = frontPID();
     // Focus moving between windows of one application activates nothing;
-    // focus on no window forgets the front, so coming back is an activation.
+    // focus on no window activates the desktop's owner, so coming back is an
+    // activation too.
     if (pid == activePID_) return;
     activePID_ = pid;
     if (!pid) return;

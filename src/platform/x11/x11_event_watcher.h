@@ -17,11 +17,11 @@ namespace scene::x11 {
 
 // Watches the desktop for the workspace's notifications on a connection and
 // thread of its own: root property changes tell of activations
-// (_NET_ACTIVE_WINDOW), desktop switches (_NET_CURRENT_DESKTOP) and clients
-// coming and going (_NET_CLIENT_LIST); each client's own _NET_WM_STATE tells
-// of hiding. Facts are read through the shared desktop, and every event is
-// handed to `deliver` on the event thread; moving it to the main queue is the
-// caller's business.
+// (_NET_ACTIVE_WINDOW; no active window activates the desktop's owner),
+// desktop switches (_NET_CURRENT_DESKTOP) and clients coming and going
+// (_NET_CLIENT_LIST); each client's own _NET_WM_STATE tells of hiding. Facts
+// are read through the shared desktop, and every event is handed to `deliver`
+// on the event thread; moving it to the main queue is the caller's business.
 class X11EventWatcher {
 public:
     // The application a process answers as, as the workspace would say.
@@ -44,6 +44,8 @@ private:
 
     void handle(xcb_connection_t* connection, const xcb_generic_event_t& event);
     void activeWindowChanged();
+    // The owner of the active window, else of the desktop.
+    std::optional<std::int32_t> frontPID();
     void currentDesktopChanged();
     // Starts watching new clients before reading them, so no change of
     // theirs falls between the read and the watch.

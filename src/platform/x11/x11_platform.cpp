@@ -3,7 +3,7 @@
 namespace scene::x11 {
 
 std::unique_ptr<X11Platform> X11Platform::open(const std::string& displayName, Runtime& runtime) {
-    auto desktop = X11Desktop::open(displayName);
+    auto desktop = X11Desktop::open(displayName, runtime.clock());
     if (!desktop) return nullptr;
     return std::make_unique<X11Platform>(std::move(desktop), runtime, displayName);
 }

@@ -44,6 +44,16 @@ bool isShownOnMonitors(const Rect& bounds, const std::vector<Rect>& monitors) {
                        [&](const Rect& monitor) { return !bounds.intersection(monitor).isEmpty(); });
 }
 
+Rect visibleBounds(const Rect& window, const Extents& decorations, const Extents& shadows, const Rect& holder) {
+    const double left = window.x - decorations.left + shadows.left;
+    const double top = window.y - decorations.top + shadows.top;
+    const double right = window.x + window.width + decorations.right - shadows.right;
+    const double bottom = window.y + window.height + decorations.bottom - shadows.bottom;
+    const Rect visible{left, top, std::max(0.0, right - left), std::max(0.0, bottom - top)};
+    const Rect shown = visible.intersection(holder);
+    return shown.isNull() ? visible : shown;
+}
+
 nlohmann::json windowListEntry(const WindowFacts& facts) {
     // Bounds and alpha are floating-point numbers, as strict double reads expect.
     nlohmann::json entry = {

@@ -37,6 +37,21 @@ bool isListed(const WindowTraits& traits);
 bool isShownOnMonitors(const Rect& bounds, const std::vector<Rect>& monitors);
 bool hasType(const WindowTraits& traits, std::string_view type);
 
+// Margins around a window's own rectangle, as the extents properties give them.
+struct Extents {
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
+};
+
+// What the user sees of a top-level window: its own rectangle (in root
+// coordinates) with the manager's decorations around it and without the
+// shadows a client that draws its own decorations paints around itself, and
+// never more than the root child that holds it shows (a shaded window's frame
+// is the title bar alone).
+Rect visibleBounds(const Rect& window, const Extents& decorations, const Extents& shadows, const Rect& holder);
+
 // The facts of one listed window, in root coordinates including the frame.
 struct WindowFacts {
     std::optional<std::int32_t> pid;

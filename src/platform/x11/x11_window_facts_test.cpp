@@ -58,6 +58,28 @@ TEST(WindowLevelTest, HelpersThatShowNothingAreNotListed) {
     EXPECT_FALSE(isShownOnMonitors({0, 0, 1, 1}, {}));
 }
 
+TEST(VisibleBoundsTest, AddsTheDecorationsTakesAwayTheShadowsAndShowsNoMoreThanTheFrame) {
+    struct Case {
+        Rect window;
+        Extents decorations;
+        Extents shadows;
+        Rect holder;
+        Rect visible;
+    };
+    const Case cases[] = {
+        // Framed by the manager.
+        {{101, 120, 484, 316}, {1, 1, 20, 5}, {}, {100, 100, 486, 341}, {100, 100, 486, 341}},
+        // Undecorated, drawing its own shadows (left, right, top, bottom).
+        {{100, 100, 548, 448}, {}, {24, 24, 16, 32}, {100, 100, 548, 448}, {124, 116, 500, 400}},
+        // Shaded: the frame is the title bar alone.
+        {{101, 120, 484, 316}, {1, 1, 20, 5}, {}, {100, 100, 486, 20}, {100, 100, 486, 20}},
+        // A frame wider than the decorations say (invisible resize borders).
+        {{110, 130, 400, 300}, {2, 2, 24, 2}, {}, {98, 96, 424, 344}, {108, 106, 404, 326}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(visibleBounds(c.window, c.decorations, c.shadows, c.holder), c.visible) << c.window.x;
+}
+
 TEST(WindowListEntryTest, CarriesTheServerKeysWithFloatingBounds) {
     WindowFacts facts;
     facts.pid = 412;

@@ -19,6 +19,17 @@ constexpr std::uint64_t kControlFlag = 1 << 18;
 constexpr std::uint64_t kAlternateFlag = 1 << 19;
 constexpr std::uint64_t kCommandFlag = 1 << 20;
 
+constexpr InputEventType kCountedTypes[] = {
+    InputEventType::leftMouseDown, InputEventType::rightMouseDown, InputEventType::otherMouseDown,
+    InputEventType::scrollWheel,   InputEventType::keyDown,        InputEventType::mouseMoved,
+};
+
+std::size_t slotOf(InputEventType type) {
+    return static_cast<std::size_t>(std::find(std::begin(kCountedTypes), std::end(kCountedTypes), type) -
+                                    std::begin(kCountedTypes)) %
+           std::size(kCountedTypes);
+}
+
 }  // namespace
 
 std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
@@ -30,20 +41,15 @@ std::uint64_t modifierFlagsFromMask(std::uint16_t mask) {
     return flags;
 }
 
-std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() {
-    auto list = std::make_shared<nlohmann::json>(nlohmann::json::array());
-    for (const auto& window : desktop_->onScreenWindows(X11Desktop::ClassNames::skip))
-        list->push_back(windowListEntry(window.facts));
-    return list;
-}
+std::shared_ptr<const nlohmann::json> X11WindowServer::copyWindowList() { return desktop_->windowList(); }
 
 std::optional<std::uint32_t> X11WindowServer::activeDisplayCount() {
-    return static_cast<std::uint32_t>(desktop_->monitors().size());
+    return static_cast<std::uint32_t>(desktop_->monitors()->size());
 }
 
 std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::uint32_t maxDisplays) {
     std::vector<DisplayID> ids;
-    for (const auto& monitor : desktop_->monitors()) {
+    for (const auto& monitor : *desktop_->monitors()) {
         if (ids.size() >= maxDisplays) break;
         ids.push_back(monitor.id);
     }
@@ -51,7 +57,7 @@ std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::ui
 }
 
 std::optional<Monitor> X11WindowServer::monitor(DisplayID display) {
-    for (auto& monitor : desktop_->monitors())
+    for (const auto& monitor : *desktop_->monitors())
         if (monitor.id == display) return monitor;
     return std::nullopt;
 }
@@ -77,8 +83,9 @@ std::optional<std::string> X11WindowServer::displayUUID(DisplayID display) {
 }
 
 std::optional<nlohmann::json> X11WindowServer::sessionDictionary() {
-    // A local X display is the console session by definition.
-    return nlohmann::json{{"CGSSessionScreenIsLocked", desktop_->screenLocked()}, {"kCGSSessionOnConsoleKey", true}};
+    const auto locked = desktop_->screenLocked();
+    if (!locked) return std::nullopt;
+    return *locked ? lockedSession_ : unlockedSession_;
 }
 
 bool X11WindowServer::leftButtonDown() { return (pointerMask() & kButton1Mask) != 0; }
@@ -86,10 +93,14 @@ bool X11WindowServer::leftButtonDown() { return (pointerMask() & kButton1Mask) !
 std::uint64_t X11WindowServer::modifierFlags() { return modifierFlagsFromMask(pointerMask()); }
 
 std::uint16_t X11WindowServer::pointerMask() {
-    const X11InputCounters* watching = counters();
-    if (watching == nullptr) return desktop_->pointerMask();
-    // Presses first: one that lands during the read makes the next ask again.
-    const std::uint64_t presses = watching->presses();
+    std::uint64_t presses = 0;
+    {
+        std::lock_guard lock(countersMutex_);
+        const X11InputCounters* watching = counters();
+        if (watching == nullptr) return desktop_->pointerMask();
+        // Presses first: one that lands during the read makes the next ask again.
+        presses = pressesBefore_ + watching->presses();
+    }
     std::lock_guard lock(pointerMutex_);
     if (pointer_ && pointer_->presses == presses) return pointer_->mask;
     pointer_ = KeptPointer{presses, desktop_->pointerMask()};
@@ -97,13 +108,25 @@ std::uint16_t X11WindowServer::pointerMask() {
 }
 
 X11InputCounters* X11WindowServer::counters() {
-    std::call_once(countersStarted_, [this] { counters_ = X11InputCounters::start(displayName_); });
+    const std::uint64_t connection = desktop_->connections();
+    if (connection == countersConnection_) return counters_.get();
+    countersConnection_ = connection;
+    if (counters_) {
+        for (std::size_t i = 0; i < std::size(kCountedTypes); ++i)
+            countedBefore_[i] += counters_->count(kCountedTypes[i]);
+        pressesBefore_ += counters_->presses();
+    }
+    // The old connection's thread ended with its server, or ends now.
+    counters_.reset();
+    counters_ = X11InputCounters::start(displayName_);
     return counters_.get();
 }
 
 std::uint32_t X11WindowServer::eventCounter(InputEventType type) {
+    std::lock_guard lock(countersMutex_);
     const X11InputCounters* watching = counters();
-    return watching ? watching->count(type) : 0;
+    const std::uint32_t before = countedBefore_[slotOf(type)];
+    return watching ? before + watching->count(type) : before;
 }
 
 }  // namespace scene::x11

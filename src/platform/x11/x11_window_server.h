@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,7 +17,9 @@ namespace scene::x11 {
 // RandR monitors as displays (known by their EDID), power management as
 // display sleep, the screen saver as the session lock, the core pointer state,
 // and input counts kept from raw input on a connection of their own, watched
-// from the first time they are asked for. Any thread.
+// from the first time they are asked for and again on each new connection to
+// the server, counting on from where they were. While the server is lost
+// there is no window list and no session. Any thread.
 class X11WindowServer final : public WindowServer {
 public:
     X11WindowServer(std::shared_ptr<X11Desktop> desktop, Runtime&, const std::string& displayName)
@@ -39,6 +42,8 @@ public:
 
 private:
     std::optional<Monitor> monitor(DisplayID display);
+    // Under countersMutex_: the counters of the desktop's current
+    // connection, started when it is new; none without XInput 2.2.
     X11InputCounters* counters();
     // The core pointer mask, asked of the server again only after a key or
     // button has moved (a pass asks for the buttons and the modifiers).
@@ -46,14 +51,21 @@ private:
 
     std::shared_ptr<X11Desktop> desktop_;
     const std::string displayName_;
-    std::once_flag countersStarted_;
-    std::unique_ptr<X11InputCounters> counters_;  // set once, under countersStarted_; none without XInput 2.2
+    std::mutex countersMutex_;
+    std::uint64_t countersConnection_ = 0;        // under countersMutex_: the desktop connection they watch
+    std::unique_ptr<X11InputCounters> counters_;  // under countersMutex_
+    // What earlier connections' counters had counted, per counted type, under countersMutex_.
+    std::array<std::uint32_t, 6> countedBefore_{};
+    std::uint64_t pressesBefore_ = 0;
     struct KeptPointer {
         std::uint64_t presses = 0;  // the counters' presses when it was read
         std::uint16_t mask = 0;
     };
     std::mutex pointerMutex_;
     std::optional<KeptPointer> pointer_;  // under pointerMutex_
+    // A local X display is the console session by definition.
+    const nlohmann::json lockedSession_{{"CGSSessionScreenIsLocked", true}, {"kCGSSessionOnConsoleKey", true}};
+    const nlohmann::json unlockedSession_{{"CGSSessionScreenIsLocked", false}, {"kCGSSessionOnConsoleKey", true}};
 };
 
 // The core protocol's modifier mask as the logic's modifier flags.

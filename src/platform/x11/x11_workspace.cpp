@@ -39,9 +39,17 @@ std::optional<std::string> bundleIdentifierOf(const ClientWindow& window) {
 }
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
-    const auto pid = desktop_->activeWindowPID();
-    if (!pid) return std::nullopt;
-    return runningApplication(*pid);
+    keepWatching();
+    if (const auto pid = desktop_->activeWindowPID()) {
+        if (auto application = runningApplication(*pid)) return application;
+        // Its windows not listed yet (a lone dialog on its way up), it still names itself.
+        return RunningApplication{*pid, std::nullopt};
+    }
+    // The wallpaper clicked, an empty desktop, the last window closed: the
+    // desktop is still in use, and its own application is in front.
+    const auto owner = desktop_->desktopOwner();
+    if (!owner) return std::nullopt;
+    return RunningApplication{owner->pid, owner->name};
 }
 
 std::vector<RunningApplication> X11Workspace::runningApplications(std::string_view bundleIdentifier) {
@@ -73,7 +81,10 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t 
         if (!found || identifier == kDockBundleID || identifier == kNotificationUIBundleID)
             found = RunningApplication{processIdentifier, identifier};
     }
-    return found;
+    if (found) return found;
+    if (const auto owner = desktop_->desktopOwner(); owner && owner->pid == processIdentifier)
+        return RunningApplication{processIdentifier, owner->name};
+    return std::nullopt;
 }
 
 std::optional<std::string> X11Workspace::bundlePath(std::int32_t processIdentifier) {
@@ -86,7 +97,7 @@ std::optional<std::string> X11Workspace::bundlePath(std::int32_t processIdentifi
 
 std::vector<Screen> X11Workspace::screens() {
     std::vector<Screen> result;
-    for (const auto& monitor : desktop_->monitors()) result.push_back(Screen{monitor.id});
+    for (const auto& monitor : *desktop_->monitors()) result.push_back(Screen{monitor.id});
     return result;
 }
 
@@ -104,14 +115,34 @@ ObserverToken X11Workspace::addObserver(WorkspaceNotification name,
 void X11Workspace::removeObserver(ObserverToken token) { observers_->remove(token); }
 
 void X11Workspace::watchDesktop() {
-    std::lock_guard lock(watchMutex_);
-    if (watchStarted_) return;
-    watchStarted_ = true;
-    watcher_ = X11EventWatcher::start(
+    {
+        std::lock_guard lock(watchMutex_);
+        if (watchStarted_) return;
+        watchStarted_ = true;
+    }
+    keepWatching();
+}
+
+void X11Workspace::keepWatching() {
+    std::lock_guard restart(restartMutex_);
+    const std::uint64_t connection = desktop_->connections();
+    std::unique_ptr<X11EventWatcher> old;
+    {
+        std::lock_guard lock(watchMutex_);
+        if (!watchStarted_ || connection == watchedConnection_) return;
+        watchedConnection_ = connection;
+        old = std::move(watcher_);
+    }
+    // Joins the old thread, which ended with its server, outside the lock
+    // its handlers take.
+    old.reset();
+    auto watcher = X11EventWatcher::start(
         displayName_, desktop_, [this](std::int32_t pid) { return runningApplication(pid); },
         [&queue = runtime_.mainQueue(), observers = observers_](WorkspaceEvent event) {
             queue.post([observers, event = std::move(event)] { observers->deliver(event); });
         });
+    std::lock_guard lock(watchMutex_);
+    watcher_ = std::move(watcher);
 }
 
 void X11Workspace::watchPower() {

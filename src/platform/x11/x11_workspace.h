@@ -20,10 +20,12 @@ inline constexpr std::string_view kNotificationUIBundleID = "com.apple.notificat
 // make it the Dock or the notification UI, otherwise its WM_CLASS class.
 std::optional<std::string> bundleIdentifierOf(const ClientWindow& window);
 
-// Applications are the owners of top-level windows; this process's facts come
-// from the kernel. Any thread. Notifications come from a watcher of the
-// desktop on a thread of its own, started with the first observer, and are
-// delivered on the main queue; removing an observer on the main queue stops
+// Applications are the owners of top-level windows; when no window is active
+// the desktop's owner is in front (X11Desktop::desktopOwner). This process's
+// facts come from the kernel. Any thread. Notifications come from a watcher
+// of the desktop on a thread of its own, started with the first observer and
+// again, when asked for the front application, on each new connection to the
+// server, and are delivered on the main queue; removing an observer on the main queue stops
 // its deliveries at once. Screen sleep and wake follow the server's power
 // management, checked every second on the main queue from the first observer
 // of either on, where the server has it; nothing on an X desktop tells of
@@ -54,6 +56,8 @@ public:
 
 private:
     void watchDesktop();
+    // Starts the watcher anew when the desktop has a new connection.
+    void keepWatching();
     void watchPower();
     void checkPower();
 
@@ -62,8 +66,10 @@ private:
     const std::string displayName_;
     // Shared with deliveries on their way to the main queue.
     std::shared_ptr<WorkspaceObservers> observers_ = std::make_shared<WorkspaceObservers>();
+    std::mutex restartMutex_;  // held while a watcher starts; its handlers never take it
     std::mutex watchMutex_;
-    bool watchStarted_ = false;                 // under watchMutex_; a failed start is not retried
+    bool watchStarted_ = false;                 // under watchMutex_
+    std::uint64_t watchedConnection_ = 0;       // under watchMutex_; a failed start waits for the next one
     std::unique_ptr<X11EventWatcher> watcher_;  // under watchMutex_
     // Main queue only.
     std::unique_ptr<RepeatingTimer> powerTimer_;
