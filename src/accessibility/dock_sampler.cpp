@@ -1,5 +1,6 @@
 #include "accessibility/dock_sampler.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <variant>
@@ -23,6 +24,7 @@ constexpr const char* kHidden = "hidden";
 constexpr const char* kPermissionRequired = "permission-required";
 
 constexpr const char* kOwnerPIDKey = "kCGWindowOwnerPID";
+constexpr const char* kNumberKey = "kCGWindowNumber";
 constexpr const char* kLayerKey = "kCGWindowLayer";
 constexpr const char* kBoundsKey = "kCGWindowBounds";
 constexpr const char* kAlphaKey = "kCGWindowAlpha";
@@ -38,7 +40,8 @@ bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == st
 }  // namespace
 
 bool DockSampler::Shelf::operator==(const Shelf& other) const {
-    return display == other.display && side == other.side && sameBits(rect.minX(), other.rect.minX()) &&
+    return display == other.display && side == other.side && window == other.window &&
+           sameBits(rect.minX(), other.rect.minX()) &&
            sameBits(rect.minY(), other.rect.minY()) && sameBits(rect.absWidth(), other.rect.absWidth()) &&
            sameBits(rect.absHeight(), other.rect.absHeight());
 }
@@ -47,10 +50,13 @@ DockSampler::DockSampler(Platform& platform, Runtime& runtime)
     : queue(runtime.makeSerialQueue("scene.dock")), structure(platform, runtime), platform_(platform),
       runtime_(runtime) {}
 
-Json DockSampler::dictionary(const Rect& rect, std::uint32_t display, const std::string& side) {
+Json DockSampler::dictionary(const Rect& rect, std::uint32_t display, const std::string& side,
+                             std::optional<std::int64_t> window) {
+    std::string id = kIdPrefix + std::to_string(display);
+    if (window) id += ":" + std::to_string(*window);
     return sortedObject({{"displayID", display},
                          {"height", rect.absHeight()},
-                         {"id", kIdPrefix + std::to_string(display)},
+                         {"id", std::move(id)},
                          {"side", side},
                          {"width", rect.absWidth()},
                          {"x", rect.minX()},
@@ -78,7 +84,7 @@ void DockSampler::sample(const std::set<std::int32_t>& pids, const Json& windows
     if (!found.empty()) {
         if (found != itemShelves_) {
             items.clear();
-            for (const Shelf& shelf : found) items.push_back(dictionary(shelf.rect, shelf.display, shelf.side));
+            items = records(found);
             itemShelves_ = std::move(found);
         }
         received = now;
@@ -104,6 +110,22 @@ void DockSampler::sample(const std::set<std::int32_t>& pids, const Json& windows
             received = runtime_.clock().uptime();
         });
     });
+}
+
+Records DockSampler::records(const std::vector<Shelf>& shelves) {
+    Records built;
+    for (const Shelf& shelf : shelves) {
+        // One shelf to a display, as the Dock has: the display names it. Where
+        // panels make more, each also names its window, which no other has and
+        // which stays while the panel does. (A list entry without a number
+        // falls back on its place among the shelves.)
+        const auto shared = std::count_if(shelves.begin(), shelves.end(),
+                                          [&](const Shelf& other) { return other.display == shelf.display; });
+        std::optional<std::int64_t> window;
+        if (shared > 1) window = shelf.window.value_or(-static_cast<std::int64_t>(built.size()) - 1);
+        built.push_back(dictionary(shelf.rect, shelf.display, shelf.side, window));
+    }
+    return built;
 }
 
 std::vector<DockSampler::Display> DockSampler::displays() const {
@@ -132,7 +154,8 @@ std::vector<DockSampler::Shelf> DockSampler::windowShelves(const std::set<std::i
         if (alpha && !(*alpha > kMinimumAlpha)) continue;
         for (const Display& display : displays) {
             if (auto side = dockSide(*bounds, display.bounds)) {
-                found.push_back({bounds->intersection(display.bounds), display.id, std::move(*side)});
+                found.push_back({bounds->intersection(display.bounds), display.id, std::move(*side),
+                                 json_read::integer(entry, kNumberKey)});
                 break;
             }
         }

@@ -44,7 +44,11 @@ public:
     // `windows` is the pass's raw window list, before any record is built.
     void sample(const std::set<std::int32_t>& pids, const Json& windows);
 
-    static Json dictionary(const Rect& rect, std::uint32_t display, const std::string& side);
+    // `window` names the shelf's window where its display has more than one
+    // shelf (panels of a desktop); the Dock's one shelf on a display is
+    // "dock:<display>".
+    static Json dictionary(const Rect& rect, std::uint32_t display, const std::string& side,
+                           std::optional<std::int64_t> window = std::nullopt);
     // The record of `rect` on the first display it sits along an edge of.
     static std::optional<Json> placed(const Rect& rect, const std::vector<Display>& displays);
 
@@ -54,6 +58,7 @@ private:
         Rect rect;  // within its display
         DisplayID display = 0;
         std::string side;
+        std::optional<std::int64_t> window;  // the window's number, when the list gives one
         // Alike when their records would be written alike: the record's
         // numbers compared bit for bit.
         bool operator==(const Shelf& other) const;
@@ -63,6 +68,7 @@ private:
     std::vector<Shelf> windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
                                      const std::vector<Display>& displays) const;
     Records accessibilityShelves(const std::set<std::int32_t>& pids, const std::vector<Display>& displays) const;
+    static Records records(const std::vector<Shelf>& shelves);
 
     Platform& platform_;
     Runtime& runtime_;

@@ -10,10 +10,11 @@ namespace {
 
 constexpr std::int32_t kDockPID = 77;
 
-Json dockWindow(Rect bounds, std::optional<double> alpha = std::nullopt, int layer = 20, std::int32_t pid = kDockPID) {
+Json dockWindow(Rect bounds, std::optional<double> alpha = std::nullopt, int layer = 20, std::int32_t pid = kDockPID,
+                int number = 5) {
     Json entry{
         {"kCGWindowOwnerPID", pid},
-        {"kCGWindowNumber", 5},
+        {"kCGWindowNumber", number},
         {"kCGWindowLayer", layer},
         {"kCGWindowBounds", {{"X", bounds.x}, {"Y", bounds.y}, {"Width", bounds.width}, {"Height", bounds.height}}}};
     if (alpha) entry["kCGWindowAlpha"] = *alpha;
@@ -175,6 +176,24 @@ TEST_F(DockSamplerTest, KeepsItsRecordsWhileTheDockStandsStillAndFollowsItWhenIt
     dock.sample({kDockPID}, Json::array({dockWindow({100, 830, 1200, 70})}));
     ASSERT_EQ(dock.items.size(), 1u);
     EXPECT_EQ(dock.items[0]["height"], 70.0);
+}
+
+TEST_F(DockSamplerTest, ShelvesSharingADisplayEachNameTheirWindow) {
+    const auto ids = [&](const Json& windows) {
+        dock.sample({kDockPID}, windows);
+        std::vector<std::string> found;
+        for (const Json& item : dock.items) found.push_back(item["id"]);
+        return found;
+    };
+    const Json bottom = dockWindow({120, 820, 1200, 80}, std::nullopt, 20, kDockPID, 31);
+    const Json left = dockWindow({0, 100, 60, 700}, std::nullopt, 20, kDockPID, 32);
+    const Json other = dockWindow({1560, 820, 1200, 80}, std::nullopt, 20, kDockPID, 33);
+    EXPECT_EQ(ids(Json::array({bottom, other})), (std::vector<std::string>{"dock:1", "dock:2"}));
+    EXPECT_EQ(ids(Json::array({bottom, left, other})), (std::vector<std::string>{"dock:1:31", "dock:1:32", "dock:2"}));
+    // Stable while the panels stay, whatever moves.
+    const Json moved = dockWindow({0, 120, 60, 600}, std::nullopt, 20, kDockPID, 32);
+    EXPECT_EQ(ids(Json::array({moved, bottom, other})), (std::vector<std::string>{"dock:1:32", "dock:1:31", "dock:2"}));
+    EXPECT_EQ(ids(Json::array({bottom, other})), (std::vector<std::string>{"dock:1", "dock:2"}));
 }
 
 TEST_F(DockSamplerTest, ItemsExpireWhenNothingRefreshesThem) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -196,6 +197,17 @@ TEST_F(X11SnapshotTest, APanelIsTheDockAndItsShelfIsADockRecord) {
     const Json* record = recordOf(*snapshot, getpid());
     ASSERT_TRUE(record);
     EXPECT_EQ((*record)["layer"], 20);
+
+    // A second panel on the same monitor: each shelf names its panel.
+    const testing::DockWindow side(display_, {0, 100, 48, 600});
+    const auto both = snapshotWhere(*sampler, [](const Json& line) { return line["docks"].size() == 2; });
+    ASSERT_TRUE(both);
+    const std::string display = std::to_string(dock["displayID"].get<std::uint32_t>());
+    std::map<std::string, std::string> sides;
+    for (const Json& shelf : (*both)["docks"]) sides[shelf["id"]] = shelf["side"];
+    EXPECT_EQ(sides, (std::map<std::string, std::string>{
+                         {"dock:" + display + ":" + std::to_string(panel.window()), "bottom"},
+                         {"dock:" + display + ":" + std::to_string(side.window()), "left"}}));
 }
 
 TEST_F(X11SnapshotTest, WindowsAreReportedAtTheBoundsTheyShowOnScreen) {
