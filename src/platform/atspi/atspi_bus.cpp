@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 
 #include "platform/accessibility.h"
 
@@ -15,35 +19,51 @@ constexpr double kQueuedCallAllowance = 0.001;
 
 int milliseconds(double seconds) { return std::max(1, static_cast<int>(std::lround(seconds * 1000))); }
 
-struct Batch {
-    std::vector<BusReply>* replies;
-    std::size_t pending;
-};
-
-struct Slot {
-    Batch* batch;
-    std::size_t index;
-};
-
-void batchReply(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<Slot> slot(static_cast<Slot*>(data));
-    GError* error = nullptr;
-    GVariant* body = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-    BusReply& reply = (*slot->batch->replies)[slot->index];
-    if (body != nullptr) {
-        reply = {ax_error::success, VariantPtr(body)};
-    } else {
-        reply = {resultCode(error), nullptr};
-        g_error_free(error);
-    }
-    slot->batch->pending -= 1;
-}
-
 GDBusCallFlags flags(const BusCall& call) {
     return call.autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START;
 }
 
 }  // namespace
+
+// Replies to batched calls, taken off the connection as they arrive. The
+// connection's filter runs on its worker thread and may outlive the bus by
+// a moment, so this has a life of its own, ended by the filter's removal.
+struct AtspiBus::Replies {
+    struct Waiting {
+        std::vector<BusReply>* replies;
+        std::size_t index;
+        std::size_t* pending;
+    };
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::map<guint32, Waiting> waiting;  // by the call's serial
+
+    static GDBusMessage* filter(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data) {
+        if (!incoming) return message;
+        const GDBusMessageType type = g_dbus_message_get_message_type(message);
+        if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) return message;
+        auto* self = static_cast<Replies*>(data);
+        std::lock_guard lock(self->mutex);
+        const auto found = self->waiting.find(g_dbus_message_get_reply_serial(message));
+        if (found == self->waiting.end()) return message;
+        BusReply& reply = (*found->second.replies)[found->second.index];
+        if (type == G_DBUS_MESSAGE_TYPE_ERROR) {
+            GError* error = nullptr;
+            g_dbus_message_to_gerror(message, &error);
+            reply = {resultCode(error), nullptr};
+            g_error_free(error);
+        } else {
+            GVariant* body = g_dbus_message_get_body(message);
+            reply = {0, VariantPtr(body != nullptr ? g_variant_ref(body) : g_variant_ref_sink(g_variant_new("()")))};
+        }
+        *found->second.pending -= 1;
+        self->waiting.erase(found);
+        self->arrived.notify_all();
+        // Taken: nobody else waits for it.
+        g_object_unref(message);
+        return nullptr;
+    }
+};
 
 int resultCode(const GError* error) {
     if (error == nullptr) return ax_error::failure;
@@ -73,13 +93,13 @@ int resultCode(const GError* error) {
     return ax_error::failure;
 }
 
-std::shared_ptr<AtspiBus> AtspiBus::open(const std::string& address) {
+std::shared_ptr<AtspiBus> AtspiBus::open(const std::string& address, Kind kind) {
     GError* error = nullptr;
+    const auto flags = kind == Kind::messageBus ? G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                      G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION
+                                                : G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
+        address.c_str(), static_cast<GDBusConnectionFlags>(flags), nullptr, nullptr, &error);
     if (connection == nullptr) {
         g_error_free(error);
         return nullptr;
@@ -87,19 +107,28 @@ std::shared_ptr<AtspiBus> AtspiBus::open(const std::string& address) {
     // A bus that goes away is noticed as a closed connection, never as the
     // end of this process.
     g_dbus_connection_set_exit_on_close(connection, FALSE);
-    return std::shared_ptr<AtspiBus>(new AtspiBus(connection));
+    auto* replies = new Replies();
+    const guint filter = g_dbus_connection_add_filter(connection, Replies::filter, replies,
+                                                      [](gpointer data) { delete static_cast<Replies*>(data); });
+    return std::shared_ptr<AtspiBus>(new AtspiBus(connection, kind, replies, filter));
 }
 
 AtspiBus::~AtspiBus() {
+    g_dbus_connection_remove_filter(connection_, filter_);
     g_dbus_connection_close_sync(connection_, nullptr, nullptr);
     g_object_unref(connection_);
 }
 
+// A peer is the only one on its connection: calls name no destination.
+const char* AtspiBus::destination(const BusCall& call) const {
+    return kind_ == Kind::peer ? nullptr : call.destination.c_str();
+}
+
 BusReply AtspiBus::call(const BusCall& call, double timeout) {
     GError* error = nullptr;
-    GVariant* body = g_dbus_connection_call_sync(connection_, call.destination.c_str(), call.path.c_str(),
-                                                 call.interface, call.method, call.parameters, nullptr, flags(call),
-                                                 milliseconds(timeout), nullptr, &error);
+    GVariant* body =
+        g_dbus_connection_call_sync(connection_, destination(call), call.path.c_str(), call.interface, call.method,
+                                    call.parameters, nullptr, flags(call), milliseconds(timeout), nullptr, &error);
     if (body == nullptr) {
         BusReply reply{resultCode(error), nullptr};
         g_error_free(error);
@@ -115,20 +144,34 @@ std::vector<BusReply> AtspiBus::callAll(const std::vector<BusCall>& calls, doubl
         replies[0] = call(calls[0], timeout);
         return replies;
     }
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
-    Batch batch{&replies, calls.size()};
+    // Sent under the lock, so that no reply finds its call not yet listed.
+    std::unique_lock lock(replies_->mutex);
+    std::size_t pending = 0;
     for (std::size_t index = 0; index < calls.size(); ++index) {
         const BusCall& one = calls[index];
-        g_dbus_connection_call(connection_, one.destination.c_str(), one.path.c_str(), one.interface, one.method,
-                               one.parameters, nullptr, flags(one),
-                               milliseconds(timeout + static_cast<double>(index) * kQueuedCallAllowance), nullptr,
-                               batchReply, new Slot{&batch, index});
+        GDBusMessage* message =
+            g_dbus_message_new_method_call(destination(one), one.path.c_str(), one.interface, one.method);
+        if (one.parameters != nullptr) g_dbus_message_set_body(message, one.parameters);
+        if (!one.autoStart) g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
+        guint32 serial = 0;
+        GError* error = nullptr;
+        if (g_dbus_connection_send_message(connection_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial, &error)) {
+            replies_->waiting[serial] = {&replies, index, &pending};
+            pending += 1;
+        } else {
+            replies[index] = {resultCode(error), nullptr};
+            g_error_free(error);
+        }
+        g_object_unref(message);
     }
-    // Every call ends in a reply, an error or its time-out, so this ends.
-    while (batch.pending > 0) g_main_context_iteration(context, TRUE);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration<double>(timeout + static_cast<double>(calls.size()) * kQueuedCallAllowance);
+    replies_->arrived.wait_until(lock, deadline, [&] { return pending == 0; });
+    // What has not come by now will not be waited for.
+    std::erase_if(replies_->waiting, [&](const auto& entry) { return entry.second.pending == &pending; });
+    for (auto& reply : replies)
+        if (reply.ok() && !reply.body) reply = {ax_error::cannotComplete, nullptr};
     return replies;
 }
 

@@ -32,22 +32,25 @@ struct BusReply {
     bool ok() const { return code == 0; }
 };
 
-// A connection to one message bus (the session bus or the accessibility bus)
-// and method calls on it that give up after a time-out. GDBus connections are
-// thread-safe, so any thread may call; a batch waits on a context of its own.
+// A connection to one message bus (the session bus or the accessibility bus),
+// or straight to one application, and method calls on it that give up after
+// a time-out. GDBus connections are thread-safe, so any thread may call; a
+// batch waits on a context of its own.
 class AtspiBus {
 public:
-    // Nothing when the bus does not answer at `address`.
-    static std::shared_ptr<AtspiBus> open(const std::string& address);
+    enum class Kind { messageBus, peer };
+    // Nothing when nobody answers at `address`.
+    static std::shared_ptr<AtspiBus> open(const std::string& address, Kind kind = Kind::messageBus);
     ~AtspiBus();
     AtspiBus(const AtspiBus&) = delete;
     AtspiBus& operator=(const AtspiBus&) = delete;
 
     BusReply call(const BusCall& call, double timeout);
-    // All calls sent at once and answered in order: the peer works through
-    // them back to back instead of waiting for a round trip each. Call n
-    // of a batch may wait behind the n before it, so its time-out grows
-    // with its place in the batch.
+    // All calls sent at once: the peer works through them back to back
+    // instead of waiting for a round trip each, and the replies are taken
+    // off the connection as they come, with one wake-up for the lot. A call
+    // may wait behind those ahead of it, so the batch's time-out grows with
+    // its size.
     std::vector<BusReply> callAll(const std::vector<BusCall>& calls, double timeout);
 
     bool closed() const;
@@ -55,8 +58,14 @@ public:
     GDBusConnection* connection() const { return connection_; }
 
 private:
-    explicit AtspiBus(GDBusConnection* connection) : connection_(connection) {}
+    struct Replies;
+    AtspiBus(GDBusConnection* connection, Kind kind, Replies* replies, guint filter)
+        : connection_(connection), kind_(kind), replies_(replies), filter_(filter) {}
+    const char* destination(const BusCall& call) const;
     GDBusConnection* connection_;
+    Kind kind_;
+    Replies* replies_;  // the filter's, freed when it is removed
+    guint filter_;
 };
 
 // The accessibility result code of a failed call: a peer that is gone is an
