@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "platform/json_read.h"
@@ -25,8 +26,8 @@ constexpr double kListingSpacing = 0.5;
 constexpr double kWalkRenewal = 0.05;
 constexpr double kWalkLife = 0.5;
 // Events keep a view up to date; it is read in full again this often all
-// the same, in case the toolkit dropped one.
-constexpr double kViewLife = 30;
+// the same, for toolkits that change things without a word.
+constexpr double kViewLife = 2;
 // A window's position is always asked anew (walks compare the frame at
 // their end with the one at their start); its size comes with it.
 constexpr double kWindowFrameReuse = 0.02;
@@ -55,6 +56,8 @@ constexpr std::uint32_t kScreenCoordinates = 0;
 // cache and announce what it adds to it and removes).
 constexpr const char* kStateEvents = "object:state-changed";
 constexpr const char* kChildrenEvents = "object:children-changed";
+constexpr const char* kBoundsEvents = "object:bounds-changed";
+constexpr const char* kValueEvents = "object:property-change:accessible-value";
 constexpr const char* kActivateEvent = "window:activate";
 constexpr const char* kObjectEvents = "org.a11y.atspi.Event.Object";
 constexpr const char* kWindowEvents = "org.a11y.atspi.Event.Window";
@@ -137,6 +140,17 @@ bool near(const Rect& a, const Rect& b) {
 
 bool showing(const Facts& facts) { return has(facts.states, state::showing) && !has(facts.states, state::defunct); }
 
+// Visible means shown by the application; showing, also on screen. A
+// scrolled viewport of GTK 3 says it is neither showing nor anywhere (its
+// extents are the least integers) while what it holds shows, so walks and
+// hit tests go by visibility and leave the screen to the extents.
+bool visible(const Facts& facts) { return has(facts.states, state::visible) && !has(facts.states, state::defunct); }
+
+bool placed(const Rect& rect) {
+    constexpr double kNowhere = std::numeric_limits<std::int32_t>::min();
+    return rect.minX() > kNowhere && rect.minY() > kNowhere;
+}
+
 // Controls end a hit test: what they hold (a label, an icon) is part of them.
 bool isHitLeaf(std::uint32_t atspiRole) {
     switch (atspiRole) {
@@ -161,7 +175,9 @@ bool isHitLeaf(std::uint32_t atspiRole) {
 }
 
 // Extents read during the view's current walk.
-bool readThisWalk(const AtspiView& view, const Facts& facts) { return facts.extents && facts.extentsWalk == view.walk; }
+bool readThisEpoch(const AtspiView& view, const Facts& facts) {
+    return facts.extents && facts.extentsEpoch == view.epoch;
+}
 
 }  // namespace
 
@@ -316,10 +332,12 @@ void AtspiAccessibility::listen(const std::shared_ptr<Connection>& connection) {
     };
     on(kObjectEvents, "StateChanged");
     on(kObjectEvents, "ChildrenChanged");
+    on(kObjectEvents, "BoundsChanged");
+    on(kObjectEvents, "PropertyChange");
     on(kWindowEvents, "Activate");
     on(kCache, "AddAccessible");
     on(kCache, "RemoveAccessible");
-    for (const char* event : {kStateEvents, kChildrenEvents, kActivateEvent}) {
+    for (const char* event : {kStateEvents, kChildrenEvents, kBoundsEvents, kValueEvents, kActivateEvent}) {
         // The registry starts with the first application, which may not
         // have come yet.
         connection->bus->call({kRegistry, "/org/a11y/atspi/registry", kRegistry, "RegisterEvent",
@@ -342,8 +360,22 @@ void AtspiAccessibility::heard(const BusSignal& signal, const std::shared_ptr<At
             g_variant_get_child(signal.body, 0, "&s", &detail);
             g_variant_get_child(signal.body, 1, "i", &on);
             const auto bit = stateNamed(detail);
-            if (known != nullptr && bit) known->changeState(signal.path, *bit, on != 0);
+            if (known != nullptr && bit) {
+                known->changeState(signal.path, *bit, on != 0);
+                // What shows or hides makes room or takes it.
+                if (bit == state::showing || bit == state::visible) known->moved();
+            }
             if (bit == state::focused && on != 0) notification = kFocusedUIElementChanged;
+        } else if (signal.member == "BoundsChanged") {
+            if (known != nullptr) known->moved();
+        } else if (signal.member == "PropertyChange") {
+            // A scroll bar that moved scrolled what it scrolls.
+            const gchar* property = nullptr;
+            g_variant_get_child(signal.body, 0, "&s", &property);
+            const Facts* source = known != nullptr ? known->find(signal.path) : nullptr;
+            if (source != nullptr && source->role == role::scrollBar &&
+                std::string_view(property) == "accessible-value")
+                known->moved();
         } else if (signal.member == "ChildrenChanged") {
             if (known != nullptr) known->childrenChanged(signal.path);
         } else if (signal.member == "AddAccessible") {
@@ -356,6 +388,10 @@ void AtspiAccessibility::heard(const BusSignal& signal, const std::shared_ptr<At
                 known->remove(*path);
             g_variant_unref(reference);
         } else if (signal.member == "Activate") {
+            if (known != nullptr) {
+                known->changeState(signal.path, state::active, true);
+                known->activated = signal.path;
+            }
             notification = kFocusedWindowChanged;
         }
     }
@@ -473,14 +509,37 @@ AXResult<AXValue> AtspiAccessibility::copyAttributeValue(const Element& element,
     if (!live || !live->enabled) return {ax_error::apiDisabled, {}};
     if (node->bus.empty()) return {ax_error::invalidElement, {}};
     std::lock_guard lock(readMutex_);
-    Reader reader{live->bus, runtime_.clock().uptime(), messagingTimeout_};
+    Reader reader{peer(node->bus, live->bus), runtime_.clock().uptime(), messagingTimeout_};
     if (node->isApplication()) return applicationAttribute(reader, *node, attribute);
     return nodeAttribute(reader, *node, attribute);
 }
 
+std::shared_ptr<AtspiBus> AtspiAccessibility::peer(const std::string& name, const std::shared_ptr<AtspiBus>& bus) {
+    auto found = peers_.find(name);
+    if (found != peers_.end() && found->second && found->second->closed()) {
+        // The application went away, or closed its door: the bus tells which.
+        peers_.erase(found);
+        return bus;
+    }
+    if (found == peers_.end()) {
+        std::shared_ptr<AtspiBus> direct;
+        const BusReply address = bus->call(
+            {name, std::string(kRootPath), "org.a11y.atspi.Application", "GetApplicationBusAddress"}, kLookupTimeout);
+        if (address.ok()) {
+            const gchar* text = nullptr;
+            g_variant_get(address.body.get(), "(&s)", &text);
+            if (*text != '\0') direct = AtspiBus::open(text, AtspiBus::Kind::peer);
+        }
+        std::erase_if(peers_, [](const auto& entry) { return entry.second && entry.second->closed(); });
+        found = peers_.emplace(name, std::move(direct)).first;
+    }
+    return found->second ? found->second : bus;
+}
+
 AtspiView& AtspiAccessibility::view(Reader& reader, const std::string& name, bool walk) {
     auto found = views_.find(name);
-    if (found == views_.end() || reader.now - found->second.taken > kViewLife) {
+    // A walk reads a stale view anew; other reads make do with it.
+    if (found == views_.end() || (walk && found->second.stale) || reader.now - found->second.taken > kViewLife) {
         // Longer than a single call: the whole tree comes in one reply.
         const BusReply items = reader.bus->call({name, "/org/a11y/atspi/cache", kCache, "GetItems"},
                                                 reader.timeout + static_cast<double>(kBatchLimit) * 0.001);
@@ -490,16 +549,22 @@ AtspiView& AtspiAccessibility::view(Reader& reader, const std::string& name, boo
             next = AtspiView::fromCache(list, reader.now);
             g_variant_unref(list);
         }
-        if (found != views_.end()) next.walk = found->second.walk + 1;
+        if (found != views_.end()) next.epoch = found->second.epoch + 1;
         // Applications that have not been read for a while are forgotten.
-        std::erase_if(views_, [&](const auto& entry) { return reader.now - entry.second.walkBegan > kViewLife; });
+        for (auto view = views_.begin(); view != views_.end();) {
+            if (reader.now - view->second.walkBegan <= kViewLife) {
+                ++view;
+                continue;
+            }
+            peers_.erase(view->first);
+            view = views_.erase(view);
+        }
         found = views_.insert_or_assign(name, std::move(next)).first;
         found->second.walkBegan = reader.now;
         found->second.windows = windowServer_.copyWindowList();
     }
     AtspiView& current = found->second;
     if (reader.now - current.walkBegan >= (walk ? kWalkRenewal : kWalkLife)) {
-        current.walk += 1;
         current.walkBegan = reader.now;
         current.windows = windowServer_.copyWindowList();
     }
@@ -573,7 +638,7 @@ int AtspiAccessibility::ensureExtents(Reader& reader, AtspiView& view, const std
     std::vector<std::string> missing;
     for (const auto& path : paths) {
         const Facts* facts = view.find(path);
-        if (facts != nullptr && !readThisWalk(view, *facts) && missing.size() < kBatchLimit) missing.push_back(path);
+        if (facts != nullptr && !readThisEpoch(view, *facts) && missing.size() < kBatchLimit) missing.push_back(path);
     }
     std::vector<BusCall> calls;
     for (const auto& path : missing) calls.push_back(extentsCall(name, path));
@@ -589,7 +654,7 @@ int AtspiAccessibility::ensureExtents(Reader& reader, AtspiView& view, const std
         Facts& facts = view.facts[missing[index]];
         facts.extents = Rect{static_cast<double>(x), static_cast<double>(y), static_cast<double>(width),
                              static_cast<double>(height)};
-        facts.extentsWalk = view.walk;
+        facts.extentsEpoch = view.epoch;
         facts.extentsAt = reader.now;
     }
     return code;
@@ -599,14 +664,21 @@ AXResult<Rect> AtspiAccessibility::extents(Reader& reader, AtspiView& view, cons
                                            const std::string& path, bool fresh) {
     Facts* facts = view.find(path);
     if (facts == nullptr) return {ax_error::invalidElement, {}};
-    if (readThisWalk(view, *facts) && (!fresh || reader.now - facts->extentsAt < kWindowFrameReuse)) {
+    if (readThisEpoch(view, *facts) && (!fresh || reader.now - facts->extentsAt < kWindowFrameReuse)) {
         return {ax_error::success, *facts->extents};
     }
     if (fresh) {
-        facts->extentsWalk = 0;
+        const auto before = facts->extents;
+        facts->extentsEpoch = 0;
         const int code = ensureExtents(reader, view, name, {path});
         if (code != ax_error::success) return {code, {}};
-        return {ax_error::success, *view.find(path)->extents};
+        Facts& read = *view.find(path);
+        // A window that moved or changed its size took everything in it along.
+        if (before && !(*before == *read.extents)) {
+            view.shifted();
+            read.extentsEpoch = view.epoch;
+        }
+        return {ax_error::success, *read.extents};
     }
     // Walks read siblings one after another, and the same kind of element
     // is what they look at: its siblings of the same role come in the same
@@ -616,8 +688,8 @@ AXResult<Rect> AtspiAccessibility::extents(Reader& reader, AtspiView& view, cons
         if (const Facts* parent = view.find(*facts->parent); parent != nullptr && parent->children) {
             for (const auto& sibling : *parent->children) {
                 const Facts* other = view.find(sibling);
-                if (sibling != path && other != nullptr && other->role == facts->role && !readThisWalk(view, *other) &&
-                    showing(*other))
+                if (sibling != path && other != nullptr && other->role == facts->role && !readThisEpoch(view, *other) &&
+                    visible(*other))
                     batch.push_back(sibling);
             }
         }
@@ -625,7 +697,7 @@ AXResult<Rect> AtspiAccessibility::extents(Reader& reader, AtspiView& view, cons
     const int code = ensureExtents(reader, view, name, batch);
     if (code != ax_error::success) return {code, {}};
     const Facts* read = view.find(path);
-    if (read == nullptr || !readThisWalk(view, *read)) return {ax_error::cannotComplete, {}};
+    if (read == nullptr || !readThisEpoch(view, *read)) return {ax_error::cannotComplete, {}};
     return {ax_error::success, *read->extents};
 }
 
@@ -648,7 +720,7 @@ std::optional<std::string> AtspiAccessibility::windowAt(Reader& reader, AtspiVie
     double bestDistance = 0;
     for (const auto& path : candidates) {
         const Facts* facts = view.find(path);
-        if (facts == nullptr || !readThisWalk(view, *facts) || !near(*facts->extents, bounds)) continue;
+        if (facts == nullptr || !readThisEpoch(view, *facts) || !near(*facts->extents, bounds)) continue;
         const double apart = distance(*facts->extents, bounds);
         if (!best || apart < bestDistance) {
             best = path;
@@ -664,8 +736,13 @@ std::optional<std::string> AtspiAccessibility::windowAt(Reader& reader, AtspiVie
 std::optional<std::string> AtspiAccessibility::focusedWindow(Reader& reader, AtspiView& view, const std::string& name,
                                                              std::int32_t pid) {
     const auto candidates = windows(reader, view, name);
-    for (const auto& path : candidates)
-        if (has(view.find(path)->states, state::active)) return path;
+    std::optional<std::string> marked;
+    for (const auto& path : candidates) {
+        if (!has(view.find(path)->states, state::active)) continue;
+        if (path == view.activated) return path;
+        if (!marked) marked = path;
+    }
+    if (marked) return marked;
     if (!view.windows || !view.windows->is_array()) return std::nullopt;
     for (const auto& entry : *view.windows) {
         if (json_read::int32(entry, "kCGWindowOwnerPID") != pid) continue;
@@ -725,7 +802,7 @@ AXResult<AXValue> AtspiAccessibility::nodeAttribute(Reader& reader, const AtspiE
         if (subrole.empty()) return {ax_error::noValue, {}};
         return {ax_error::success, std::string(subrole)};
     }
-    if (attribute == kHidden) return {ax_error::success, !showing(facts)};
+    if (attribute == kHidden) return {ax_error::success, !visible(facts)};
     if (attribute == kEnabled) return {ax_error::success, has(facts.states, state::enabled)};
     if (attribute == kEditable) return {ax_error::success, has(facts.states, state::editable)};
     if (attribute == kFocused) return {ax_error::success, has(facts.states, state::focused)};
@@ -760,7 +837,7 @@ AXResult<AXValue> AtspiAccessibility::nodeAttribute(Reader& reader, const AtspiE
         list.reserve(listed.value.size());
         for (const auto& path : listed.value) {
             const Facts* child = current.find(path);
-            if (attribute == kVisibleChildren && (child == nullptr || !showing(*child))) continue;
+            if (attribute == kVisibleChildren && (child == nullptr || !visible(*child))) continue;
             list.push_back(elements_.element(node.bus, path, node.pid));
         }
         return {ax_error::success, std::move(list)};
@@ -790,7 +867,7 @@ AXResult<bool> AtspiAccessibility::isAttributeSettable(const Element& element, s
     if (node->bus.empty()) return {ax_error::invalidElement, false};
     if (node->isApplication()) return {ax_error::success, false};
     std::lock_guard lock(readMutex_);
-    Reader reader{live->bus, runtime_.clock().uptime(), messagingTimeout_};
+    Reader reader{peer(node->bus, live->bus), runtime_.clock().uptime(), messagingTimeout_};
     AtspiView& current = view(reader, node->bus, false);
     const int code = ensureFacts(reader, current, node->bus, {node->path});
     if (code != ax_error::success) return {code, false};
@@ -809,7 +886,7 @@ AXResult<Element> AtspiAccessibility::elementAtPosition(const Element& applicati
     if (!live || !live->enabled) return {ax_error::apiDisabled, {}};
     if (node->bus.empty()) return {ax_error::invalidElement, {}};
     std::lock_guard lock(readMutex_);
-    Reader reader{live->bus, runtime_.clock().uptime(), messagingTimeout_};
+    Reader reader{peer(node->bus, live->bus), runtime_.clock().uptime(), messagingTimeout_};
     AtspiView& current = view(reader, node->bus, false);
     if (!current.windows || !current.windows->is_array()) return {ax_error::cannotComplete, {}};
     const double px = x;
@@ -837,24 +914,39 @@ AXResult<Element> AtspiAccessibility::elementAtPosition(const Element& applicati
         if (here == nullptr || (depth > 0 && isHitLeaf(here->role))) break;
         const auto listed = children(reader, current, node->bus, path);
         if (!listed.ok() || listed.value.empty()) break;
-        const auto holding = [&]() -> std::optional<std::string> {
-            for (const auto& child : listed.value) {
+        const auto holding = [&](const std::vector<std::string>& among) -> std::optional<std::string> {
+            for (const auto& child : among) {
                 const Facts* facts = current.find(child);
-                if (facts != nullptr && showing(*facts) && readThisWalk(current, *facts) &&
+                if (facts != nullptr && visible(*facts) && readThisEpoch(current, *facts) &&
                     holds(*facts->extents, px, py))
                     return child;
             }
             return std::nullopt;
         };
-        auto next = holding();
-        if (!next) {
-            std::vector<std::string> shown;
-            for (const auto& child : listed.value) {
+        const auto shown = [&](const std::vector<std::string>& among) {
+            std::vector<std::string> found;
+            for (const auto& child : among) {
                 const Facts* facts = current.find(child);
-                if (facts != nullptr && showing(*facts)) shown.push_back(child);
+                if (facts != nullptr && visible(*facts)) found.push_back(child);
             }
-            ensureExtents(reader, current, node->bus, shown);
-            next = holding();
+            return found;
+        };
+        auto next = holding(listed.value);
+        if (!next) {
+            ensureExtents(reader, current, node->bus, shown(listed.value));
+            next = holding(listed.value);
+        }
+        // A child that is nowhere may still hold what is somewhere: look
+        // through it.
+        for (const auto& child : listed.value) {
+            if (next) break;
+            const Facts* facts = current.find(child);
+            if (facts == nullptr || !visible(*facts) || !readThisEpoch(current, *facts) || placed(*facts->extents))
+                continue;
+            const auto inside = children(reader, current, node->bus, child);
+            if (!inside.ok()) continue;
+            ensureExtents(reader, current, node->bus, shown(inside.value));
+            if (holding(inside.value)) next = child;
         }
         if (!next) break;
         path = std::move(*next);

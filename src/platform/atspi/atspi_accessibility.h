@@ -72,6 +72,9 @@ private:
 
     // Reads below run under `readMutex_`.
     struct Reader;
+    // The application's own connection where it offers one (the requests
+    // then skip the bus daemon, half the trips), else the bus.
+    std::shared_ptr<AtspiBus> peer(const std::string& name, const std::shared_ptr<AtspiBus>& bus);
     // The application's view; `walk` when a walk begins with this read.
     AtspiView& view(Reader& reader, const std::string& name, bool walk);
     AXResult<AXValue> applicationAttribute(Reader& reader, const AtspiElementNode& node, std::string_view attribute);
@@ -106,7 +109,8 @@ private:
     std::optional<double> lastListed_;
 
     std::mutex readMutex_;
-    std::map<std::string, AtspiView> views_;  // by bus name
+    std::map<std::string, AtspiView> views_;                  // by bus name
+    std::map<std::string, std::shared_ptr<AtspiBus>> peers_;  // by bus name; null: none offered
 };
 
 }  // namespace scene::atspi

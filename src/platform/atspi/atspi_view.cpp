@@ -116,17 +116,19 @@ void AtspiView::childrenChanged(const std::string& path) {
     // Asked for again when needed: an index in an event is no safe place to
     // insert at once events have been missed.
     if (Facts* known = find(path)) known->children.reset();
+    moved();
 }
 
 void AtspiView::add(GVariant* entry) {
     Item item = readItem(entry);
+    moved();
     childrenChanged(item.parent);
     Facts& facts = this->facts[item.path];
     const auto extents = facts.extents;
-    const auto walkRead = facts.extentsWalk;
+    const auto epochRead = facts.extentsEpoch;
     facts = std::move(item.facts);
     facts.extents = extents;
-    facts.extentsWalk = walkRead;
+    facts.extentsEpoch = epochRead;
 }
 
 void AtspiView::remove(const std::string& path) {
@@ -134,6 +136,7 @@ void AtspiView::remove(const std::string& path) {
     if (found == facts.end() || path == kRootPath) return;
     if (found->second.parent) childrenChanged(*found->second.parent);
     facts.erase(found);
+    moved();
 }
 
 Facts* AtspiView::find(const std::string& path) {

@@ -23,23 +23,30 @@ struct Facts {
     std::optional<std::vector<std::string>> children;  // object paths in order, once known in full
     bool editableText = false;                         // takes typed text through EditableText
     bool value = false;                                // has a Value to set
-    std::optional<Rect> extents;                       // screen extents, good for the walk that read them
-    std::uint64_t extentsWalk = 0;
+    std::optional<Rect> extents;                       // screen extents, good while their epoch lasts
+    std::uint64_t extentsEpoch = 0;
     double extentsAt = 0;  // uptime of that answer
 };
 
 // One application's accessibles: the toolkit's own cache where it keeps one
 // (one reply for the whole tree), completed by single reads and kept up to
-// date by the toolkit's events (states, children, accessibles added and
-// removed). Extents change without events (scrolling, moving windows), so
-// they are good for one walk only, as is the window list a walk's hit tests
-// use. Plain data, guarded by its owner.
+// date by the toolkit's events (states, accessibles added and removed).
+// Some changes come without all the events they imply: what scrolls into
+// view becomes showing without a word, and a new layout moves what did not
+// change size. After such a change (a scroll bar moved, bounds or children
+// changed, something was shown or hidden) the view is stale and is read
+// anew; a window that moved only makes its extents old. The window list a
+// walk's hit tests use is the walk's own. Plain data, guarded by its owner.
 struct AtspiView {
     double taken = 0;                    // uptime of the full reading
-    std::uint64_t walk = 1;              // the walk now reading
-    double walkBegan = 0;                // its uptime
+    bool stale = false;                  // to be read anew before the next walk
+    std::uint64_t epoch = 1;             // extents read in another epoch are old
+    double walkBegan = 0;                // uptime of the walk now reading
     std::map<std::string, Facts> facts;  // by object path; the root is always there
     std::shared_ptr<const nlohmann::json> windows;
+    // The window the toolkit last said it activated: while the deactivation
+    // of the one before is on its way, both are marked active.
+    std::optional<std::string> activated;
 
     // The view of a cache reply (a((so)(so)(so)iiassusau)): every accessible
     // with its role, states, interfaces and parent; a parent's children when
@@ -52,6 +59,8 @@ struct AtspiView {
 
     // What the toolkit's events say.
     void changeState(const std::string& path, int bit, bool on);
+    void moved() { stale = true; }
+    void shifted() { epoch += 1; }
     void childrenChanged(const std::string& path);
     void add(GVariant* item);  // a cache item, as in the reply above
     void remove(const std::string& path);
