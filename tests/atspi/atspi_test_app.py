@@ -12,8 +12,8 @@ and one more after every command read from standard input:
      "focus": NAME or null, "active": NAME or null}
 Frames are in root-window coordinates, as the widget itself knows them.
 Commands: "focus WIDGET" gives the widget the keyboard focus within its
-window; "scroll" scrolls the list to its end; "report" only reports; "quit"
-ends the application.
+window; "scroll" scrolls the list to its end, or back to its start when it
+is there; "report" only reports; "quit" ends the application.
 """
 
 import json
@@ -134,7 +134,8 @@ def main():
             widgets[words[1]].grab_focus()
         if words == ["scroll"]:
             adjustment = scrolled.get_vadjustment()
-            adjustment.set_value(adjustment.get_upper() - adjustment.get_page_size())
+            end = adjustment.get_upper() - adjustment.get_page_size()
+            adjustment.set_value(0 if adjustment.get_value() >= end else end)
         # Let the focus change reach the toolkit's state before reporting it.
         GLib.idle_add(lambda: report() and False, priority=GLib.PRIORITY_LOW)
         return True
