@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -118,12 +119,12 @@ public:
         close(output[1]);
         close(input[0]);
         appInput_ = input[1];
-        appOutput_ = output[0];
-        ready = !firstLine(appOutput_).empty();
+        appOutput_ = fdopen(output[0], "r");
+        ready = appOutput_ != nullptr && report();
     }
     ~Session() {
         if (appInput_ >= 0) close(appInput_);
-        if (appOutput_ >= 0) close(appOutput_);
+        if (appOutput_ != nullptr) fclose(appOutput_);
         for (auto child = children_.rbegin(); child != children_.rend(); ++child) {
             kill(*child, SIGTERM);
             waitpid(*child, nullptr, 0);
@@ -136,7 +137,7 @@ public:
     // Sends the application a command and waits for its report.
     void tell(const std::string& command) {
         const std::string line = command + "\n";
-        if (write(appInput_, line.data(), line.size()) == static_cast<ssize_t>(line.size())) firstLine(appOutput_);
+        if (write(appInput_, line.data(), line.size()) == static_cast<ssize_t>(line.size())) report();
     }
 
     bool ready = false;
@@ -148,7 +149,16 @@ private:
     std::string runtimeDirectory_;
     std::vector<pid_t> children_;
     int appInput_ = -1;
-    int appOutput_ = -1;
+    FILE* appOutput_ = nullptr;
+
+    // Reads the application's next report, whole.
+    bool report() {
+        char* line = nullptr;
+        std::size_t room = 0;
+        const bool read = getline(&line, &room, appOutput_) > 0;
+        std::free(line);
+        return read;
+    }
 };
 
 // The X back-end with accessibility over the session's bus.
