@@ -1,11 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/atspi/atspi_accessibility.h"
 #include "platform/platform.h"
 #include "platform/runtime.h"
-#include "platform/x11/x11_accessibility.h"
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_screen_capture.h"
 #include "platform/x11/x11_window_server.h"
@@ -27,12 +28,16 @@ public:
     X11Platform(std::shared_ptr<X11Desktop> desktop, Runtime& runtime, const std::string& displayName)
         : windowServer_(desktop, runtime, displayName),
           workspace_(desktop, runtime, displayName),
+          accessibility_(runtime, windowServer_, sessionBus()),
           screenCapture_(runtime, displayName) {}
 
 private:
+    // Where the session bus is, as this process was told.
+    static std::optional<std::string> sessionBus();
+
     X11WindowServer windowServer_;
     X11Workspace workspace_;
-    X11Accessibility accessibility_;
+    atspi::AtspiAccessibility accessibility_;
     X11ScreenCapture screenCapture_;
 };
 
