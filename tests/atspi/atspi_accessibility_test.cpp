@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -29,7 +30,7 @@ protected:
     void SetUp() override {
         AtspiSessionTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        desktop_ = X11Desktop::open(display_);
+        desktop_ = X11Desktop::open(display_, runtime_.clock(), [](std::string_view) {});
         ASSERT_TRUE(desktop_);
         windowServer_ = std::make_unique<X11WindowServer>(desktop_, runtime_, display_);
     }
