@@ -18,6 +18,8 @@ constexpr const char* kEventsPath = "/events";
 constexpr const char* kStillPath = "/still.jpg";
 constexpr const char* kCommandPath = "/command";
 constexpr const char* kTokenHeader = "X-Scene-View-Token";
+constexpr const char* kHostHeader = "Host";
+constexpr const char* kOriginHeader = "Origin";
 constexpr const char* kDroppedEvent = "dropped";
 constexpr const char* kPlainText = "text/plain; charset=utf-8";
 
@@ -75,7 +77,7 @@ struct LiveServer::State {
 
     void route() {
         server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-            if (!hostAllowed(request.get_header_value("Host"), port)) {
+            if (!hostAllowed(request.get_header_value(kHostHeader), port)) {
                 refuse(response, 403, "this server answers only to its loopback address and port");
                 return httplib::Server::HandlerResponse::Handled;
             }
@@ -134,7 +136,7 @@ struct LiveServer::State {
     }
 
     void command(const httplib::Request& request, httplib::Response& response) {
-        const auto origin = header(request, "Origin");
+        const auto origin = header(request, kOriginHeader);
         if (!originAllowed(origin ? std::optional<std::string_view>(*origin) : std::nullopt, port))
             return refuse(response, 403, "commands come only from this server's own page");
         if (!tokenMatches(settings.token, header(request, kTokenHeader).value_or("")))
