@@ -58,11 +58,11 @@ class Browser:
         self.events = []
         self.session = None
 
-    def _read_message(self, deadline):
+    def _read_message(self, deadline, waiting_for="a message"):
         while b"\0" not in self.buffer:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise DevToolsError("the browser did not answer in time")
+                raise DevToolsError(f"the browser sent no {waiting_for} in time")
             ready, _, _ = select.select([self.from_browser], [], [], left)
             if ready:
                 chunk = os.read(self.from_browser, 1 << 20)
@@ -81,7 +81,7 @@ class Browser:
         os.write(self.to_browser, json.dumps(message).encode() + b"\0")
         deadline = time.monotonic() + timeout
         while True:
-            answer = self._read_message(deadline)
+            answer = self._read_message(deadline, f"answer to {method}")
             if answer.get("id") == self.next_id:
                 if "error" in answer:
                     raise DevToolsError(f"{method}: {answer['error']}")
@@ -94,7 +94,7 @@ class Browser:
             for index, event in enumerate(self.events):
                 if event.get("method") == method:
                     return self.events.pop(index)
-            self.events.append(self._read_message(deadline))
+            self.events.append(self._read_message(deadline, method))
 
     def open(self, url):
         """A page at `url`, its load finished."""
@@ -114,9 +114,12 @@ class Browser:
             raise DevToolsError(details.get("exception", {}).get("description") or details.get("text"))
         return result["result"].get("value")
 
-    def click(self, x, y):
+    def click(self, x, y, between=None):
+        """Presses and releases the left button at (x, y); `between` runs while it is down."""
         for kind in ("mousePressed", "mouseReleased"):
             self.send("Input.dispatchMouseEvent", {"type": kind, "x": x, "y": y, "button": "left", "clickCount": 1})
+            if between and kind == "mousePressed":
+                between()
 
     def screenshot(self, width, height):
         """A PNG of the page in a viewport of this size."""

@@ -157,20 +157,28 @@ def check_drawing(browser, stream):
 
 
 def check_click(browser, focused):
-    """A real mouse click on the focused window's title bar shows its record."""
+    """A real mouse click on the focused window's title bar shows its record, also
+    when the page redraws between the press and the release."""
     point = browser.evaluate("""(() => {
         const outline = document.querySelector("#desktop rect.focused-window");
         const box = outline.getBoundingClientRect();
         const scale = box.height / outline.height.baseVal.value;
         return [box.left + box.width / 2, box.top + 14 * scale];
     })()""")
-    browser.click(*point)
-    shown = browser.evaluate("""new Promise((resolve) => {
+    # The button comes up only after the page has drawn the next snapshot, as
+    # it does under a person's finger.
+    def next_drawing():
+        seq = browser.evaluate("Number(document.getElementById('desktop').dataset.seq)")
+        drawn(browser, f"drawn.seq > {seq}")
+
+    browser.click(*point, between=next_drawing)
+    shown = browser.evaluate("""new Promise((resolve, reject) => {
         const record = document.getElementById("record");
         const done = () => { try { resolve(JSON.parse(record.textContent)); } catch (error) {} };
         new MutationObserver(done).observe(record, {childList: true, characterData: true, subtree: true});
+        setTimeout(() => reject(new Error("the click showed no record")), %d);
         done();
-    })""")
+    })""" % (DEADLINE * 1000), timeout=DEADLINE + 5)
     assert shown.get("id") == focused, f"the inspector shows {shown.get('id')}, not {focused}"
 
 
@@ -188,13 +196,14 @@ def check_legend(browser):
 def check_commands(browser):
     """The pause and resume buttons reach the viewer, which says so in its status."""
     for command, expected in (("pause", "paused"), ("resume", "connected")):
-        state = browser.evaluate("""new Promise((resolve) => {
+        state = browser.evaluate("""new Promise((resolve, reject) => {
             const connection = document.getElementById("connection");
             new MutationObserver(() => {
                 if (connection.textContent === "%s") resolve(connection.textContent);
             }).observe(connection, {childList: true, characterData: true, subtree: true});
+            setTimeout(() => reject(new Error("the header still says " + connection.textContent)), %d);
             document.querySelector('#commands button[data-command="%s"]').click();
-        })""" % (expected, command))
+        })""" % (expected, DEADLINE * 1000, command), timeout=DEADLINE + 5)
         assert state == expected, (command, state)
 
 

@@ -22,7 +22,9 @@
   let selection = null; // {kind, id, record}: what the inspector shows
   let dropped = 0;
   const drawTimes = [];
-  const strip = { segments: [], events: new Map(), now: null };
+  // Segments of the states seen in snapshots, the capture's events, and when
+  // the first snapshot came: before it, the states come from the events.
+  const strip = { segments: [], events: new Map(), now: null, firstSeen: null };
   const still = { wanted: 0, shown: 0, loading: false, url: null };
 
   // ---- shapes -------------------------------------------------------------
@@ -211,8 +213,11 @@
     byId("record").textContent = JSON.stringify(selection.record, null, 2);
   }
 
-  desktop.addEventListener("click", (event) => {
-    const node = event.target.closest(".shape");
+  // On the press, not the click: the shapes are drawn anew for every
+  // snapshot, so the one under the button when it goes down is gone by the
+  // time it comes up, and a click would land on the group around it.
+  desktop.addEventListener("pointerdown", (event) => {
+    const node = event.button === 0 ? event.target.closest(".shape") : null;
     if (node && node.record) inspect(node.kind, node.record);
   });
 
@@ -230,6 +235,7 @@
     const now = uptimeOf(snapshot);
     if (now === null) return;
     strip.now = now;
+    if (strip.firstSeen === null) strip.firstSeen = now;
     const state = String(snapshot.captureSession || "-");
     const last = strip.segments[strip.segments.length - 1];
     // A pause leaves a gap: a second without snapshots starts a new segment.
@@ -252,25 +258,31 @@
     if (strip.now === null) return;
     const start = strip.now - STRIP_SECONDS;
     const x = (uptime) => Math.max(0, ((uptime - start) / STRIP_SECONDS) * STRIP_WIDTH);
-    for (const segment of strip.segments) {
-      const left = x(segment.from);
-      const node = element("rect", { x: left, y: 6, width: Math.max(1, x(segment.to) - left + 0.5), height: 22,
-        class: "state-" + segment.state }, area);
-      element("title", {}, node).textContent = segment.state;
-    }
     const events = [...strip.events.values()].sort((a, b) => a.uptime - b.uptime);
+    // Each event leaves the capture in its state until the next one.
+    const logged = events.map((event, i) => ({ state: event.state, from: event.uptime,
+      to: Math.min(i + 1 < events.length ? events[i + 1].uptime : strip.now, strip.firstSeen) }));
+    for (const [segments, kind] of [[logged, "logged"], [strip.segments, "seen"]]) {
+      for (const segment of segments) {
+        if (segment.to < segment.from) continue;
+        const left = x(segment.from);
+        const node = element("rect", { x: left, y: 6, width: Math.max(1, x(segment.to) - left + 0.5), height: 22,
+          class: `${kind} state-${segment.state}` }, area);
+        element("title", {}, node).textContent = `${segment.state} (${kind})`;
+      }
+    }
     for (const event of events) {
       const at = x(event.uptime);
       const node = element("line", { x1: at, y1: 0, x2: at, y2: STRIP_HEIGHT, class: "event-tick" }, area);
       element("title", {}, node).textContent = `${event.event} → ${event.state}`;
-      node.addEventListener("click", () => inspectEvent(event));
+      node.eventRecord = event;
     }
     const items = events.slice(-10).reverse().map((event) => {
       const item = document.createElement("li");
       const ago = (strip.now - event.uptime).toFixed(1);
       item.textContent = `-${ago} s ${event.event} → ${event.state}`;
       item.className = "state-" + event.state;
-      item.addEventListener("click", () => inspectEvent(event));
+      item.eventRecord = event;
       return item;
     });
     byId("events").replaceChildren(...items);
@@ -279,6 +291,14 @@
   function inspectEvent(event) {
     selection = { kind: "event", id: undefined, record: event, seen: true };
     showSelection();
+  }
+
+  // Pressed, like the shapes: the strip and the list are drawn anew too.
+  for (const id of ["strip", "events"]) {
+    byId(id).addEventListener("pointerdown", (event) => {
+      const node = event.button === 0 ? event.target.closest(".event-tick, li") : null;
+      if (node && node.eventRecord) inspectEvent(node.eventRecord);
+    });
   }
 
   // ---- drawing ------------------------------------------------------------
