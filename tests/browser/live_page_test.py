@@ -129,6 +129,17 @@ def drawn(browser, test):
     return browser.evaluate(DRAWN % (test, DEADLINE * 1000), timeout=DEADLINE + 5)
 
 
+def settled(browser, value, action=""):
+    """Runs `action`, then resolves with `value` (JavaScript) once it is truthy after some change to the page."""
+    return browser.evaluate("""new Promise((resolve, reject) => {
+        const check = () => { const value = (%s); if (value) resolve(value); };
+        new MutationObserver(check).observe(document.body, {childList: true, characterData: true, subtree: true});
+        setTimeout(() => reject(new Error("not within the deadline: " + %s)), %d);
+        %s;
+        check();
+    })""" % (value, json.dumps(value), DEADLINE * 1000, action), timeout=DEADLINE + 5)
+
+
 def check_drawing(browser, stream):
     """The page's outlines and shapes are those of the snapshot it drew."""
     for _ in range(100):
@@ -172,13 +183,9 @@ def check_click(browser, focused):
         drawn(browser, f"drawn.seq > {seq}")
 
     browser.click(*point, between=next_drawing)
-    shown = browser.evaluate("""new Promise((resolve, reject) => {
-        const record = document.getElementById("record");
-        const done = () => { try { resolve(JSON.parse(record.textContent)); } catch (error) {} };
-        new MutationObserver(done).observe(record, {childList: true, characterData: true, subtree: true});
-        setTimeout(() => reject(new Error("the click showed no record")), %d);
-        done();
-    })""" % (DEADLINE * 1000), timeout=DEADLINE + 5)
+    shown = settled(browser, """(() => {
+        try { return JSON.parse(document.getElementById("record").textContent); } catch (error) { return null; }
+    })()""")
     assert shown.get("id") == focused, f"the inspector shows {shown.get('id')}, not {focused}"
 
 
@@ -196,15 +203,8 @@ def check_legend(browser):
 def check_commands(browser):
     """The pause and resume buttons reach the viewer, which says so in its status."""
     for command, expected in (("pause", "paused"), ("resume", "connected")):
-        state = browser.evaluate("""new Promise((resolve, reject) => {
-            const connection = document.getElementById("connection");
-            new MutationObserver(() => {
-                if (connection.textContent === "%s") resolve(connection.textContent);
-            }).observe(connection, {childList: true, characterData: true, subtree: true});
-            setTimeout(() => reject(new Error("the header still says " + connection.textContent)), %d);
-            document.querySelector('#commands button[data-command="%s"]').click();
-        })""" % (expected, DEADLINE * 1000, command), timeout=DEADLINE + 5)
-        assert state == expected, (command, state)
+        settled(browser, f"document.getElementById('connection').textContent === '{expected}'",
+                f"document.querySelector('#commands button[data-command=\"{command}\"]').click()")
 
 
 def main():

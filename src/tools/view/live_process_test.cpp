@@ -125,26 +125,19 @@ private:
     bool started_ = false;
 };
 
-// Server-sent events as they arrive in pieces: complete events come out.
+// Server-sent events as they arrive in pieces: the name and data of each
+// complete one (the viewer's data are single lines).
 class EventReader {
 public:
-    struct Event {
-        std::string name, data;
-    };
-    std::vector<Event> feed(const char* bytes, std::size_t size) {
+    std::vector<std::pair<std::string, std::string>> feed(const char* bytes, std::size_t size) {
         pending_.append(bytes, size);
-        std::vector<Event> events;
+        std::vector<std::pair<std::string, std::string>> events;
         for (std::size_t end; (end = pending_.find("\n\n")) != std::string::npos; pending_.erase(0, end + 2)) {
-            Event event;
-            std::size_t start = 0;
-            while (start < end) {
-                const std::size_t stop = pending_.find('\n', start);
-                const std::string line = pending_.substr(start, std::min(stop, end) - start);
-                if (line.rfind("event: ", 0) == 0) event.name = line.substr(7);
-                if (line.rfind("data: ", 0) == 0) event.data += line.substr(6);
-                start = std::min(stop, end) + 1;
-            }
-            if (!event.name.empty()) events.push_back(std::move(event));
+            const std::string event = pending_.substr(0, end) + "\n";
+            const std::size_t name = event.find("event: "), data = event.find("data: ");
+            if (name == std::string::npos || data == std::string::npos) continue;  // a comment or the retry field
+            events.emplace_back(event.substr(name + 7, event.find('\n', name) - name - 7),
+                                event.substr(data + 6, event.find('\n', data) - data - 6));
         }
         return events;
     }
@@ -221,20 +214,20 @@ TEST(LiveProcessTest, StreamsSnapshotsAndStillsAndRefusesWhatItMust) {
     EventReader reader;
     const auto until = Clock::now() + kDeadline;
     client(port)->Get("/events", [&](const char* data, std::size_t size) {
-        for (const auto& event : reader.feed(data, size)) {
-            Json value = Json::parse(event.data, nullptr, false);
+        for (const auto& [name, text] : reader.feed(data, size)) {
+            Json value = Json::parse(text, nullptr, false);
             if (!value.is_object()) failure = "an event whose data is not a JSON object";
             if (!value.is_object()) break;
-            if (event.name == "snapshot") {
+            if (name == "snapshot") {
                 Json& snapshot = value["snapshot"];
                 if (!value["seq"].is_number() || !snapshot["windows"].is_array()) failure = "bad snapshot event";
                 ++snapshots;
                 if (step == Step::resumed && revisionBefore && snapshot["context"]["revision"] > *revisionBefore)
                     step = Step::done;
                 if (step == Step::snapshots) revisionBefore = snapshot["context"]["revision"].get<std::int64_t>();
-            } else if (event.name == "still") {
+            } else if (name == "still") {
                 stills += value["width"].is_number() && value["height"].is_number();
-            } else if (event.name == "status") {
+            } else if (name == "status") {
                 if (step == Step::paused && value["paused"] == true) {
                     if (post(port, "resume", withToken) != 204) failure = "resume refused";
                     step = Step::resumed;
