@@ -25,7 +25,7 @@
   // Segments of the states seen in snapshots, the capture's events, and when
   // the first snapshot came: before it, the states come from the events.
   const strip = { segments: [], events: new Map(), now: null, firstSeen: null };
-  const still = { wanted: 0, shown: 0, loading: false, url: null };
+  const still = { wanted: 0, shown: 0, loading: false, url: null, stale: [] };
 
   // ---- shapes -------------------------------------------------------------
 
@@ -341,8 +341,11 @@
       if (response.ok) {
         const url = URL.createObjectURL(await response.blob());
         const image = byId("still");
-        const previous = still.url;
-        image.addEventListener("load", () => { if (previous) URL.revokeObjectURL(previous); }, { once: true });
+        // The stills shown before go once this one has been decoded, or has failed to be.
+        if (still.url) still.stale.push(still.url);
+        image.onload = image.onerror = () => {
+          while (still.stale.length > 0) URL.revokeObjectURL(still.stale.pop());
+        };
         image.setAttribute("href", url);
         image.dataset.seq = String(seq);
         still.url = url;
