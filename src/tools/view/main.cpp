@@ -1,11 +1,12 @@
 // scene-view: starts scene-sampler the way a companion does and draws what it
-// sees into SVG pictures.
+// sees into SVG pictures, or serves them live to a browser (--serve).
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <iostream>
 
+#include "tools/view/live_run.h"
 #include "tools/view/view_options.h"
 #include "tools/view/view_run.h"
 
@@ -41,7 +42,10 @@ int main(int argc, char** argv) {
     int interrupt = -1;
     if (sigprocmask(SIG_BLOCK, &stopping, nullptr) == 0) interrupt = signalfd(-1, &stopping, SFD_CLOEXEC);
 
-    const int status = scene::view::runSceneView(*parsed.options, environment, interrupt, std::cerr);
+    const int status =
+        parsed.options->mode == scene::view::ViewOptions::Mode::serve
+            ? scene::view::runLiveView(*parsed.options, environment, interrupt, std::cout, std::cerr)
+            : scene::view::runSceneView(*parsed.options, environment, interrupt, std::cerr);
     if (interrupt >= 0) ::close(interrupt);
     return status;
 }

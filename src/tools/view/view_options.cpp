@@ -12,6 +12,8 @@ constexpr std::string_view kOutDir = "--out-dir";
 constexpr std::string_view kAfter = "--after";
 constexpr std::string_view kEvery = "--every";
 constexpr std::string_view kOnce = "--once";
+constexpr std::string_view kServe = "--serve";
+constexpr std::string_view kPort = "--port";
 constexpr std::string_view kSampler = "--sampler";
 constexpr std::string_view kDisplayBounds = "--display-bounds";
 constexpr std::string_view kFrameTimeout = "--frame-timeout";
@@ -42,13 +44,23 @@ std::optional<Rect> parseBounds(std::string_view text) {
     return Rect{parts[0], parts[1], parts[2], parts[3]};
 }
 
+// A TCP port, 0 to 65535, in decimal digits only.
+std::optional<int> parsePort(std::string_view text) {
+    int value = -1;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < 0 || value > 65535) return std::nullopt;
+    return value;
+}
+
 ParsedViewOptions failure(std::string error) { return {std::nullopt, std::move(error)}; }
 
 }  // namespace
 
 ParsedViewOptions parseViewOptions(const std::vector<std::string>& arguments) {
     ViewOptions options;
-    bool once = false;
+    bool once = false, serve = false;
+    std::optional<int> port;
     std::optional<std::string> out, outDir;
     std::optional<double> after, every;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -61,12 +73,13 @@ ParsedViewOptions parseViewOptions(const std::vector<std::string>& arguments) {
             options.help = true;
             return {options, {}};
         }
-        if (argument == kOnce) {
-            once = true;
+        if (argument == kOnce || argument == kServe) {
+            (argument == kOnce ? once : serve) = true;
             continue;
         }
         const bool takesValue = argument == kOut || argument == kOutDir || argument == kAfter || argument == kEvery ||
-                                argument == kSampler || argument == kDisplayBounds || argument == kFrameTimeout;
+                                argument == kSampler || argument == kDisplayBounds || argument == kFrameTimeout ||
+                                argument == kPort;
         if (!takesValue) return failure("unknown argument \"" + argument + "\" (sampler arguments go after \"--\")");
         if (i + 1 >= arguments.size()) return failure(argument + " needs a value");
         const std::string& value = arguments[++i];
@@ -74,6 +87,9 @@ ParsedViewOptions parseViewOptions(const std::vector<std::string>& arguments) {
             out = value;
         } else if (argument == kOutDir) {
             outDir = value;
+        } else if (argument == kPort) {
+            port = parsePort(value);
+            if (!port) return failure("--port wants a port number, 0 to 65535 (0: any free port)");
         } else if (argument == kSampler) {
             options.sampler = value;
         } else if (argument == kDisplayBounds) {
@@ -89,11 +105,19 @@ ParsedViewOptions parseViewOptions(const std::vector<std::string>& arguments) {
             if (argument == kFrameTimeout) options.frameTimeout = *number;
         }
     }
+    if (port && !serve) return failure("--port needs --serve");
+    if (serve) {
+        if (once || out || outDir || every || after) return failure("--serve takes no picture options");
+        options.mode = ViewOptions::Mode::serve;
+        options.port = port.value_or(0);
+        return {options, {}};
+    }
     if (out && outDir) return failure("--out and --out-dir exclude each other");
     if (every && !outDir) return failure("--every needs --out-dir");
     if (outDir && !every) return failure("--out-dir needs --every");
     if (once && (every || after)) return failure("--once takes neither --every nor --after");
-    if (!out && !outDir) return failure("say where the picture goes: --out FILE or --every SECONDS --out-dir DIR");
+    if (!out && !outDir)
+        return failure("say where the picture goes: --out FILE or --every SECONDS --out-dir DIR, or --serve");
     if (out && out->empty()) return failure("--out needs a file name");
     if (outDir && outDir->empty()) return failure("--out-dir needs a directory");
 

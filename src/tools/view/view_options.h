@@ -15,6 +15,7 @@ struct ViewOptions {
         single,  // one picture to `out` after `after` seconds, then quit the sampler
         series,  // numbered pictures into `outDir` every `every` seconds until interrupted
         once,    // the sampler's single pass, geometry only, to `out`
+        serve,   // the live view: a page on 127.0.0.1:`port` until interrupted
     };
 
     Mode mode = Mode::single;
@@ -23,6 +24,7 @@ struct ViewOptions {
     double after = 2.0;         // seconds from start to the first picture
     double every = 0;           // seconds between pictures of a series
     double frameTimeout = 5.0;  // seconds a picture may wait for its JPEG frame (--once: for the pass)
+    int port = 0;               // --serve: 0 picks a free port
     std::optional<Rect> displayBounds;
     std::optional<std::string> sampler;         // path of scene-sampler; none: beside this executable
     std::vector<std::string> samplerArguments;  // everything after "--", handed on untouched
@@ -38,6 +40,7 @@ struct ParsedViewOptions {
 inline constexpr const char* kViewUsage =
     "usage: scene-view (--out FILE | --every SECONDS --out-dir DIR) [--after SECONDS]\n"
     "       scene-view --once --out FILE\n"
+    "       scene-view --serve [--port N]\n"
     "         options: [--sampler PATH] [--display-bounds X,Y,W,H] [--frame-timeout SECONDS]\n"
     "                  [-- SAMPLER-ARGUMENTS...]";
 

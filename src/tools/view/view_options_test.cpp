@@ -33,6 +33,12 @@ TEST(ViewOptionsTest, ReadsEachModeWithItsValues) {
     ASSERT_TRUE(once.options) << once.error;
     EXPECT_EQ(once.options->mode, ViewOptions::Mode::once);
 
+    const auto serve = parse({"--serve", "--port", "8123", "--display-bounds", "0,0,800,600"});
+    ASSERT_TRUE(serve.options) << serve.error;
+    EXPECT_EQ(serve.options->mode, ViewOptions::Mode::serve);
+    EXPECT_EQ(serve.options->port, 8123);
+    EXPECT_EQ(parse({"--serve"}).options->port, 0);
+
     EXPECT_TRUE(parse({"--out", "a.svg", "--help"}).options->help);
 }
 
@@ -65,6 +71,12 @@ TEST(ViewOptionsTest, RefusesUnusableCommandLines) {
         {"--out", "a.svg", "--display-bounds", "0,0,1440,0"},
         {"--out", "a.svg", "--display-bounds", "0,0,1440,900,5"},
         {"--out", "a.svg", "--display-bounds", "0, 0,1440,900"},
+        {"--out", "a.svg", "--port", "80"},  // a port without --serve
+        {"--serve", "--out", "a.svg"},
+        {"--serve", "--once"},
+        {"--serve", "--port", "65536"},
+        {"--serve", "--port", "-1"},
+        {"--serve", "--port", "http"},
     };
     for (const auto& words : refused) {
         std::string text;

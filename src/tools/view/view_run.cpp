@@ -13,6 +13,7 @@
 #include "tools/view/picture_file.h"
 #include "tools/view/sampler_child.h"
 #include "tools/view/sampler_lines.h"
+#include "tools/view/sampler_path.h"
 #include "tools/view/snapshot_rate.h"
 #include "tools/view/svg_writer.h"
 
@@ -30,21 +31,12 @@ constexpr std::string_view kAllowScreenCapture = "--allow-screen-capture";
 constexpr std::string_view kCaptureAccess = "captureAccess";
 constexpr std::string_view kCaptureDisabled = "capture-disabled";
 constexpr std::string_view kCaptureSession = "captureSession";
-constexpr const char* kSamplerName = "scene-sampler";
 
 // A refused still is asked for again this much later: the sampler answers at
 // once while it has no frame at all, as it has just after "capture-select".
 constexpr std::chrono::milliseconds kRetryDelay{250};
 constexpr std::chrono::milliseconds kQuitPatience{2000};
 constexpr const char* kPrefix = "scene-view: ";
-
-std::string samplerPath(const ViewOptions& options) {
-    if (options.sampler) return *options.sampler;
-    std::error_code error;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return kSamplerName;
-    return (self.parent_path() / kSamplerName).string();
-}
 
 std::string localTime() {
     const std::time_t now = std::time(nullptr);
