@@ -15,6 +15,7 @@
 #include "tools/view/live_page.h"
 #include "tools/view/live_server.h"
 #include "tools/view/request_filter.h"
+#include "tools/view/child_ending.h"
 #include "tools/view/sampler_child.h"
 #include "tools/view/sampler_lines.h"
 #include "tools/view/sampler_path.h"
@@ -45,22 +46,12 @@ constexpr auto kStillInterval = std::chrono::milliseconds(500);
 // is lost anyway must not stop the stills for good.
 constexpr auto kStillPatience = std::chrono::seconds(5);
 constexpr auto kStatusInterval = std::chrono::seconds(1);
-constexpr auto kQuitPatience = std::chrono::milliseconds(2000);
 constexpr std::size_t kMaxBrowsers = 4;
 // Events a browser may fall behind by before it loses the oldest: at thirty
 // snapshots a second, about a quarter of a second.
 constexpr std::size_t kQueueLength = 8;
 constexpr std::size_t kInboxCapacity = 16;
-constexpr const char* kPrefix = "scene-view: ";
-
-std::string statusText(int status) {
-    return status >= 0 ? "status " + std::to_string(status) : "signal " + std::to_string(-status);
-}
-
-int waitMilliseconds(Clock::time_point now, Clock::time_point until) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
-}
+constexpr const char* kPrefix = kViewPrefix;
 
 Json rectJson(const Rect& rect) {
     return {{"x", rect.minX()}, {"y", rect.minY()}, {"width", rect.width}, {"height", rect.height}};
@@ -132,11 +123,8 @@ private:
             if (count == 3 && ready[2].revents != 0) return finish(0);
             if (ready[1].revents != 0) forwardCommands();
             if (ready[0].revents != 0 && !readOutput()) {
-                const auto status = child_->wait(kQuitPatience);
                 server_->stop();
-                errors_ << kPrefix << "scene-sampler exited early with "
-                        << (status ? statusText(*status) : std::string("its output closed")) << '\n';
-                return 1;
+                return childEndedEarly(*child_, errors_);
             }
         }
     }
@@ -235,14 +223,7 @@ private:
     // ended badly, turns a success into a failure.
     int finish(int status) {
         server_->stop();
-        const auto ending = child_->stop(kQuitPatience);
-        if (ending.forced || ending.status != 0) {
-            errors_ << kPrefix << "scene-sampler "
-                    << (ending.forced ? "did not quit when asked and was stopped, " : "quit with ")
-                    << statusText(ending.status) << '\n';
-            return status == 0 ? 1 : status;
-        }
-        return status;
+        return quitChild(*child_, status, errors_);
     }
 
     const ViewOptions& options_;

@@ -11,6 +11,7 @@
 #include "tools/view/display_bounds.h"
 #include "tools/view/jpeg_frame.h"
 #include "tools/view/picture_file.h"
+#include "tools/view/child_ending.h"
 #include "tools/view/sampler_child.h"
 #include "tools/view/sampler_lines.h"
 #include "tools/view/sampler_path.h"
@@ -35,8 +36,7 @@ constexpr std::string_view kCaptureSession = "captureSession";
 // A refused still is asked for again this much later: the sampler answers at
 // once while it has no frame at all, as it has just after "capture-select".
 constexpr std::chrono::milliseconds kRetryDelay{250};
-constexpr std::chrono::milliseconds kQuitPatience{2000};
-constexpr const char* kPrefix = "scene-view: ";
+constexpr const char* kPrefix = kViewPrefix;
 
 std::string localTime() {
     const std::time_t now = std::time(nullptr);
@@ -47,16 +47,7 @@ std::string localTime() {
     return text;
 }
 
-std::string statusText(int status) {
-    return status >= 0 ? "status " + std::to_string(status) : "signal " + std::to_string(-status);
-}
-
 Clock::duration span(double seconds) { return std::chrono::duration_cast<Clock::duration>(Seconds(seconds)); }
-
-int waitMilliseconds(Clock::time_point now, Clock::time_point until) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
-}
 
 // Reads the signal descriptor's pending record so it stops being readable.
 void drainInterrupt(int interrupt) {
@@ -165,10 +156,7 @@ private:
                 return finish(1, "interrupted before the picture was taken");
             }
             if (wake.output && !readOutput()) {
-                const auto status = child_->wait(kQuitPatience);
-                errors_ << kPrefix << "scene-sampler exited early with "
-                        << (status ? statusText(*status) : std::string("its output closed")) << '\n';
-                return 1;
+                return childEndedEarly(*child_, errors_);
             }
         }
     }
@@ -266,14 +254,7 @@ private:
     // success into a failure.
     int finish(int status, const char* reason = nullptr) {
         if (reason != nullptr) errors_ << kPrefix << reason << '\n';
-        const auto ending = child_->stop(kQuitPatience);
-        if (ending.forced || ending.status != 0) {
-            errors_ << kPrefix << "scene-sampler "
-                    << (ending.forced ? "did not quit when asked and was stopped, " : "quit with ")
-                    << statusText(ending.status) << '\n';
-            return status == 0 ? 1 : status;
-        }
-        return status;
+        return quitChild(*child_, status, errors_);
     }
 
     const ViewOptions& options_;
