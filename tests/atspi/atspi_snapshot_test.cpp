@@ -81,8 +81,11 @@ TEST_F(AtspiSnapshotTest, ControlsAndInputsAreTheWidgetsTheFocusedWindowShows) {
     auto sampler = startSampler({"--controls"});
     sampler->write("inputs-on\n");
     const auto snapshot = snapshotWhere(*sampler, [&](const Json& line) {
+        // The first walks may run out of time (a slow build, the application
+        // still answering its first reads); a whole one reaches the list rows.
         return line["accessibility"] == "ready" && line["context"]["focusedWindowId"] == recordID(app, "main") &&
-               itemAt(line["controls"], widgets["save"]) && !line["inputs"].empty();
+               itemAt(line["controls"], widgets["save"]) && itemAt(line["controls"], widgets["row0"]) &&
+               !line["inputs"].empty();
     });
     ASSERT_TRUE(snapshot);
     const Json& controls = (*snapshot)["controls"];

@@ -465,7 +465,10 @@ void DesktopConnection::readClassNames(std::vector<ClientWindow>& windows) {
 // trips however many windows there are.
 std::vector<ClientWindow> DesktopConnection::readWindows() {
     std::vector<Rect> screens;
-    for (const Monitor& monitor : *monitors()) screens.push_back(monitor.bounds);
+    // The list is held here: one read while the server is lost is nobody
+    // else's, and a range over the pointer's target would outlive it.
+    const auto known = monitors();
+    for (const Monitor& monitor : *known) screens.push_back(monitor.bounds);
     if (!stacking_.synced()) syncStacking();
     if (!clients_ || !currentDesktop_) {
         const auto clientsCookie = xcb_ewmh_get_client_list(ewmh_.get(), screen_);

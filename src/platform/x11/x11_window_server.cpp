@@ -49,7 +49,8 @@ std::optional<std::uint32_t> X11WindowServer::activeDisplayCount() {
 
 std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::uint32_t maxDisplays) {
     std::vector<DisplayID> ids;
-    for (const auto& monitor : *desktop_->monitors()) {
+    const auto monitors = desktop_->monitors();
+    for (const auto& monitor : *monitors) {
         if (ids.size() >= maxDisplays) break;
         ids.push_back(monitor.id);
     }
@@ -57,7 +58,8 @@ std::optional<std::vector<DisplayID>> X11WindowServer::activeDisplayList(std::ui
 }
 
 std::optional<Monitor> X11WindowServer::monitor(DisplayID display) {
-    for (const auto& monitor : *desktop_->monitors())
+    const auto monitors = desktop_->monitors();
+    for (const auto& monitor : *monitors)
         if (monitor.id == display) return monitor;
     return std::nullopt;
 }

@@ -97,7 +97,8 @@ std::optional<std::string> X11Workspace::bundlePath(std::int32_t processIdentifi
 
 std::vector<Screen> X11Workspace::screens() {
     std::vector<Screen> result;
-    for (const auto& monitor : *desktop_->monitors()) result.push_back(Screen{monitor.id});
+    const auto monitors = desktop_->monitors();
+    for (const auto& monitor : *monitors) result.push_back(Screen{monitor.id});
     return result;
 }
 
