@@ -210,7 +210,7 @@ void walk(benchmark::State& state, bool inputsOnly, bool changing) {
         return;
     }
     scene::AsioRuntime runtime;
-    auto desktop = scene::x11::X11Desktop::open(session.display);
+    auto desktop = scene::x11::X11Desktop::open(session.display, runtime.clock());
     BenchPlatform platform(desktop, runtime, session);
     scene::ControlSampler sampler(platform, runtime, inputsOnly ? "input" : "ax");
     // The application is ready once a walk finds what it shows.
