@@ -17,6 +17,7 @@
 
 #include "atspi_session_for_test.h"
 #include "platform/asio_runtime.h"
+#include "platform/manual_runtime.h"
 #include "platform/x11/x11_desktop.h"
 #include "platform/x11/x11_window_server.h"
 
@@ -118,6 +119,49 @@ TEST_F(AtspiAccessibilityTest, WithoutABusOrWithAccessibilityOffNothingIsRead) {
     // The change is heard, not polled for.
     EXPECT_TRUE(testing::eventually([&] { return !tree->isProcessTrusted(); }));
     EXPECT_EQ(tree->copyAttributeValue(tree->applicationElement(pid), "AXFocusedWindow").code, ax_error::apiDisabled);
+}
+
+// The clock stands still, so the view of the application is never read anew
+// for its age: what a scroll moved is read again because the scroll was
+// heard, or never. The rest of the window is not read again at all.
+TEST_F(AtspiAccessibilityTest, AListScrolledBackAndForthIsReadWhereItIsNow) {
+    ManualRuntime frozen;
+    AtspiAccessibility tree(frozen, *windowServer_, sessionAddress_);
+    const nlohmann::json app = startApp();
+    const pid_t pid = app_->pid();
+    nlohmann::json shown = app;
+    ASSERT_TRUE(testing::eventually([&] { return (shown = tell("report"))["active"] == "main"; }));
+    // Until the application is on the bus, looking it up again waits for the clock.
+    ASSERT_TRUE(testing::eventually([&] {
+        frozen.advance(1);
+        return tree.copyAttributeValue(tree.applicationElement(pid), "AXFocusedWindow").ok();
+    }));
+    // What a walk finds at the middle of `widget`, when it is there.
+    const auto at = [&](const nlohmann::json& widget) -> std::optional<Element> {
+        tree.copyAttributeValue(tree.applicationElement(pid), "AXFocusedWindow");  // as a walk begins
+        const auto hit =
+            tree.elementAtPosition(tree.applicationElement(pid),
+                                   static_cast<float>(widget["x"].get<double>() + widget["width"].get<double>() / 2),
+                                   static_cast<float>(widget["y"].get<double>() + widget["height"].get<double>() / 2));
+        if (!hit.ok()) return std::nullopt;
+        const auto position = tree.copyAttributeValue(hit.value, "AXPosition");
+        const auto size = tree.copyAttributeValue(hit.value, "AXSize");
+        if (!position.ok() || !size.ok() ||
+            !(std::get<Point>(position.value) == Point{widget["x"].get<double>(), widget["y"].get<double>()}) ||
+            !(std::get<Size>(size.value) == Size{widget["width"].get<double>(), widget["height"].get<double>()}))
+            return std::nullopt;
+        return hit.value;
+    };
+    const auto row0 = at(shown["widgets"]["row0"]);
+    const auto save = at(shown["widgets"]["save"]);
+    ASSERT_TRUE(row0 && save);
+    const nlohmann::json scrolled = tell("scroll")["widgets"];
+    std::optional<Element> row39;
+    EXPECT_TRUE(testing::eventually([&] { return (row39 = at(scrolled["row39"])) && *row39 != *row0; }));
+    const nlohmann::json back = tell("scroll")["widgets"];
+    ASSERT_EQ(back["row0"], shown["widgets"]["row0"]);
+    EXPECT_TRUE(testing::eventually([&] { return at(back["row0"]) == row0; }));
+    EXPECT_EQ(at(back["save"]), save);
 }
 
 }  // namespace

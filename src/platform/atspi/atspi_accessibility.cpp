@@ -174,6 +174,23 @@ bool isHitLeaf(std::uint32_t atspiRole) {
     }
 }
 
+// The rectangle of a bounds-changed event (siiva{sv}, the v an (iiii)).
+std::optional<Rect> announcedBounds(GVariant* body) {
+    if (!g_variant_is_of_type(body, G_VARIANT_TYPE("(siiva{sv})"))) return std::nullopt;
+    GVariant* boxed = g_variant_get_child_value(body, 3);
+    GVariant* inner = g_variant_get_variant(boxed);
+    g_variant_unref(boxed);
+    std::optional<Rect> bounds;
+    if (g_variant_is_of_type(inner, G_VARIANT_TYPE("(iiii)"))) {
+        gint32 x = 0, y = 0, width = 0, height = 0;
+        g_variant_get(inner, "(iiii)", &x, &y, &width, &height);
+        bounds = Rect{static_cast<double>(x), static_cast<double>(y), static_cast<double>(width),
+                      static_cast<double>(height)};
+    }
+    g_variant_unref(inner);
+    return bounds;
+}
+
 // Extents read during the view's current walk.
 bool readThisEpoch(const AtspiView& view, const Facts& facts) {
     return facts.extents && facts.extentsEpoch == view.epoch;
@@ -360,14 +377,16 @@ void AtspiAccessibility::heard(const BusSignal& signal, const std::shared_ptr<At
             g_variant_get_child(signal.body, 0, "&s", &detail);
             g_variant_get_child(signal.body, 1, "i", &on);
             const auto bit = stateNamed(detail);
-            if (known != nullptr && bit) {
-                known->changeState(signal.path, *bit, on != 0);
-                // What shows or hides makes room or takes it.
-                if (bit == state::showing || bit == state::visible) known->moved();
-            }
+            if (known != nullptr && bit) known->changeState(signal.path, *bit, on != 0);
             if (bit == state::focused && on != 0) notification = kFocusedUIElementChanged;
         } else if (signal.member == "BoundsChanged") {
-            if (known != nullptr) known->moved();
+            if (known != nullptr) {
+                if (const auto bounds = announcedBounds(signal.body)) {
+                    known->announce(signal.path, *bounds);
+                } else {
+                    known->moved(signal.path);
+                }
+            }
         } else if (signal.member == "PropertyChange") {
             // A scroll bar that moved scrolled what it scrolls.
             const gchar* property = nullptr;
@@ -375,7 +394,7 @@ void AtspiAccessibility::heard(const BusSignal& signal, const std::shared_ptr<At
             const Facts* source = known != nullptr ? known->find(signal.path) : nullptr;
             if (source != nullptr && source->role == role::scrollBar &&
                 std::string_view(property) == "accessible-value")
-                known->moved();
+                known->scrolled(signal.path);
         } else if (signal.member == "ChildrenChanged") {
             if (known != nullptr) known->childrenChanged(signal.path);
         } else if (signal.member == "AddAccessible") {
@@ -549,7 +568,7 @@ AtspiView& AtspiAccessibility::view(Reader& reader, const std::string& name, boo
             next = AtspiView::fromCache(list, reader.now);
             g_variant_unref(list);
         }
-        if (found != views_.end()) next.epoch = found->second.epoch + 1;
+        if (found != views_.end()) next.follow(found->second);
         // Applications that have not been read for a while are forgotten.
         for (auto view = views_.begin(); view != views_.end();) {
             if (reader.now - view->second.walkBegan <= kViewLife) {
@@ -564,6 +583,7 @@ AtspiView& AtspiAccessibility::view(Reader& reader, const std::string& name, boo
         found->second.windows = windowServer_.copyWindowList();
     }
     AtspiView& current = found->second;
+    current.settle();
     if (reader.now - current.walkBegan >= (walk ? kWalkRenewal : kWalkLife)) {
         current.walkBegan = reader.now;
         current.windows = windowServer_.copyWindowList();

@@ -26,8 +26,10 @@ namespace scene::atspi {
 // Applications are the registry's children, known by the process id of
 // their connection; attributes are read from a view of the application (its
 // toolkit's cache, kept up to date by its events, with extents read in
-// batches once per walk) and hit tests follow the window list's stacking. Focus and window activation events reach
-// observers on the main queue. Any thread: samplers read from their own queues, one read at a time.
+// batches and kept until an event says they may have moved) and hit tests
+// follow the window list's stacking. Focus and window activation events
+// reach observers on the main queue. Any thread: samplers read from their
+// own queues, one read at a time.
 class AtspiAccessibility final : public Accessibility {
 public:
     // `sessionBus` is where to ask for the accessibility bus; none means the

@@ -2,10 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <string_view>
 
 #include "platform/atspi/atspi_element.h"
 
 namespace scene::atspi {
+namespace {
+
+// How far up from a scroll bar the pane it scrolls may be.
+constexpr int kPaneSteps = 3;
+// How deep one accessible may hold another, for trees whose children lists
+// are not all known.
+constexpr int kHoldingDepth = 64;
+
+}  // namespace
 
 StateSet stateSet(GVariant* words) {
     StateSet states = 0;
@@ -103,40 +114,151 @@ AtspiView AtspiView::fromCache(GVariant* items, double taken) {
 }
 
 void AtspiView::changeState(const std::string& path, int bit, bool on) {
+    // What shows or hides makes room among its siblings or takes it.
+    const bool layout = bit == state::showing || bit == state::visible;
     Facts* known = find(path);
-    if (known == nullptr) return;
+    if (known == nullptr) {
+        if (layout) stale = true;
+        return;
+    }
     if (on) {
         known->states |= StateSet{1} << bit;
     } else {
         known->states &= ~(StateSet{1} << bit);
     }
+    if (layout) moved(known->parent.value_or(path));
+}
+
+void AtspiView::announce(const std::string& path, const Rect& bounds) {
+    Facts* known = find(path);
+    if (known == nullptr) {
+        stale = true;
+        return;
+    }
+    if (known->announced && *known->announced == bounds) return;
+    known->announced = bounds;
+    moved(path);
+}
+
+void AtspiView::scrolled(const std::string& scrollBar) {
+    // The scroll bar sits in what it scrolls, next to the view of it (some
+    // toolkits put a container of their own in between).
+    const Facts* bar = find(scrollBar);
+    if (bar == nullptr || !bar->parent) {
+        stale = true;
+        return;
+    }
+    std::string pane = *bar->parent;
+    std::string up = pane;
+    for (int step = 0; step < kPaneSteps; ++step) {
+        const Facts* facts = find(up);
+        if (facts == nullptr) break;
+        if (facts->role == role::scrollPane) {
+            pane = up;
+            break;
+        }
+        if (!facts->parent) break;
+        up = *facts->parent;
+    }
+    moved(pane);
 }
 
 void AtspiView::childrenChanged(const std::string& path) {
     // Asked for again when needed: an index in an event is no safe place to
     // insert at once events have been missed.
-    if (Facts* known = find(path)) known->children.reset();
-    moved();
+    Facts* known = find(path);
+    if (known == nullptr) {
+        stale = true;
+        return;
+    }
+    known->children.reset();
+    moved(path);
 }
 
 void AtspiView::add(GVariant* entry) {
     Item item = readItem(entry);
-    moved();
-    childrenChanged(item.parent);
     Facts& facts = this->facts[item.path];
-    const auto extents = facts.extents;
-    const auto epochRead = facts.extentsEpoch;
+    const auto announced = facts.announced;
     facts = std::move(item.facts);
-    facts.extents = extents;
-    facts.extentsEpoch = epochRead;
+    facts.announced = announced;
+    childrenChanged(item.parent);
 }
 
 void AtspiView::remove(const std::string& path) {
     const auto found = facts.find(path);
     if (found == facts.end() || path == kRootPath) return;
-    if (found->second.parent) childrenChanged(*found->second.parent);
+    if (found->second.parent) {
+        childrenChanged(*found->second.parent);
+    } else {
+        stale = true;
+    }
     facts.erase(found);
-    moved();
+}
+
+void AtspiView::moved(const std::string& path) {
+    if (find(path) == nullptr) {
+        stale = true;
+        return;
+    }
+    unsettled.insert(path);
+}
+
+void AtspiView::settle() {
+    if (unsettled.empty()) return;
+    // Down the children lists; where one was dropped after a change, the
+    // parent links tell what is inside. Each accessible is seen once, also
+    // where a toolkit lists one among its own descendants.
+    std::vector<std::string_view> pending(unsettled.begin(), unsettled.end());
+    std::set<std::string_view> seen;
+    bool listed = true;
+    while (!pending.empty()) {
+        const std::string_view path = pending.back();
+        pending.pop_back();
+        const auto found = facts.find(path);
+        if (found == facts.end() || !seen.insert(path).second) continue;
+        Facts& here = found->second;
+        here.extentsEpoch = 0;
+        if (!here.children) {
+            listed = false;
+            continue;
+        }
+        pending.insert(pending.end(), here.children->begin(), here.children->end());
+    }
+    if (!listed) {
+        // Each accessible's way up is followed once: what lies on it shares
+        // the answer.
+        std::map<std::string_view, bool> inside;
+        for (auto& [path, known] : facts) {
+            std::vector<std::string_view> way;
+            std::string_view at = path;
+            bool held = false;
+            for (int step = 0; step <= kHoldingDepth; ++step) {
+                if (unsettled.contains(at)) {
+                    held = true;
+                    break;
+                }
+                if (const auto answer = inside.find(at); answer != inside.end()) {
+                    held = answer->second;
+                    break;
+                }
+                way.push_back(at);
+                const auto up = facts.find(at);
+                if (up == facts.end() || !up->second.parent) break;
+                at = *up->second.parent;
+            }
+            for (const auto step : way) inside.emplace(step, held);
+            if (held) known.extentsEpoch = 0;
+        }
+    }
+    unsettled.clear();
+}
+
+void AtspiView::follow(const AtspiView& before) {
+    epoch = before.epoch + 1;
+    for (auto& [path, known] : facts) {
+        const auto found = before.facts.find(path);
+        if (found != before.facts.end()) known.announced = found->second.announced;
+    }
 }
 
 Facts* AtspiView::find(const std::string& path) {

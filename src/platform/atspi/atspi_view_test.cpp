@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "platform/atspi/atspi_element.h"
 
 namespace scene::atspi {
@@ -48,6 +53,87 @@ TEST(AtspiViewTest, ACacheReplyIsTheTreeWithChildrenWhereTheReplyHasThemAll) {
     EXPECT_EQ(view.find("/w/save")->role, role::pushButton);
     EXPECT_FALSE(view.find("/w/save")->extents);
     EXPECT_EQ(view.find("/elsewhere"), nullptr);
+}
+
+// A window with a button and a scrolled list of two rows, every extent read
+// in the current epoch; then one event. What the event may have moved has
+// old extents, the rest are still good.
+TEST(AtspiViewTest, AnEventMakesOldTheExtentsOfWhatItMayHaveMoved) {
+    const char* root = "/org/a11y/atspi/accessible/root";
+    const guint32 shown = 1u << state::showing | 1u << state::visible;
+    const std::vector<std::string> all{"/w", "/w/box", "/w/save", "/w/pane", "/w/bar", "/w/port", "/w/row0", "/w/row1"};
+    const auto window = [&] {
+        GVariant* entries[] = {
+            item("/w", root, 0, 1, role::frame, shown, {}),
+            item("/w/box", "/w", 0, 2, role::filler, shown, {}),
+            item("/w/save", "/w/box", 0, 0, role::pushButton, shown, {}),
+            item("/w/pane", "/w/box", 1, 2, role::scrollPane, shown, {}),
+            item("/w/bar", "/w/pane", 0, 0, role::scrollBar, shown, {"org.a11y.atspi.Value"}),
+            item("/w/port", "/w/pane", 1, 2, role::panel, shown, {}),
+            item("/w/row0", "/w/port", 0, 0, role::pushButton, shown, {}),
+            item("/w/row1", "/w/port", 1, 0, role::pushButton, shown, {}),
+        };
+        GVariant* items = g_variant_ref_sink(g_variant_new_array(nullptr, entries, std::size(entries)));
+        AtspiView view = AtspiView::fromCache(items, 1);
+        g_variant_unref(items);
+        for (const auto& path : all) {
+            view.find(path)->extents = Rect{0, 0, 10, 10};
+            view.find(path)->extentsEpoch = view.epoch;
+        }
+        return view;
+    };
+    const Rect bounds{8, 8, 100, 20};
+    const std::vector<std::string> list{"/w/pane", "/w/bar", "/w/port", "/w/row0", "/w/row1"};
+    struct Case {
+        const char* event;
+        std::function<void(AtspiView&)> apply;
+        std::vector<std::string> old;
+        bool stale = false;
+    };
+    const Case cases[] = {
+        {"the scroll bar moved", [](AtspiView& view) { view.scrolled("/w/bar"); }, list},
+        {"bounds announced for the first time", [&](AtspiView& view) { view.announce("/w/pane", bounds); }, list},
+        {"bounds announced as they were",
+         [&](AtspiView& view) {
+             view.announce("/w/pane", bounds);
+             view.settle();
+             for (const auto& path : list) view.find(path)->extentsEpoch = view.epoch;
+             view.announce("/w/pane", bounds);
+         },
+         {}},
+        {"bounds announced anew",
+         [&](AtspiView& view) {
+             view.announce("/w/row0", bounds);
+             view.settle();
+             view.find("/w/row0")->extentsEpoch = view.epoch;
+             view.announce("/w/row0", Rect{8, 30, 100, 20});
+         },
+         {"/w/row0"}},
+        {"the button was hidden",
+         [](AtspiView& view) { view.changeState("/w/save", state::visible, false); },
+         {"/w/box", "/w/save", "/w/pane", "/w/bar", "/w/port", "/w/row0", "/w/row1"}},
+        {"the button was focused", [](AtspiView& view) { view.changeState("/w/save", state::focused, true); }, {}},
+        // The list of children is dropped: what is inside is found by its parent.
+        {"a row came", [](AtspiView& view) { view.childrenChanged("/w/port"); }, {"/w/port", "/w/row0", "/w/row1"}},
+        {"a row went", [](AtspiView& view) { view.remove("/w/row1"); }, {"/w/port", "/w/row0"}},
+        {"an accessible the view never heard of",
+         [&](AtspiView& view) { view.announce("/w/other", bounds); },
+         {},
+         true},
+    };
+    for (const auto& [event, apply, old, stale] : cases) {
+        SCOPED_TRACE(event);
+        AtspiView view = window();
+        apply(view);
+        view.settle();
+        EXPECT_EQ(view.stale, stale);
+        for (const auto& path : all) {
+            const Facts* facts = view.find(path);
+            if (facts == nullptr) continue;
+            const bool kept = facts->extentsEpoch == view.epoch;
+            EXPECT_EQ(kept, std::find(old.begin(), old.end(), path) == old.end()) << path;
+        }
+    }
 }
 
 }  // namespace
