@@ -79,7 +79,9 @@ void DockSampler::sample(const std::set<std::int32_t>& pids, const Json& windows
         itemShelves_.clear();
     }
 
-    std::vector<Display> list = displays();
+    // Without a Dock process nothing is placed, on any display: they are not
+    // asked for.
+    std::vector<Display> list = pids.empty() ? std::vector<Display>() : displays();
     std::vector<Shelf> found = windowShelves(pids, windows, list);
     if (!found.empty()) {
         if (found != itemShelves_) {
@@ -140,7 +142,7 @@ std::vector<DockSampler::Display> DockSampler::displays() const {
 std::vector<DockSampler::Shelf> DockSampler::windowShelves(const std::set<std::int32_t>& pids, const Json& windows,
                                                            const std::vector<Display>& displays) const {
     std::vector<Shelf> found;
-    if (!windows.is_array()) return found;
+    if (!windows.is_array() || pids.empty()) return found;
     const int dockLevel = platform_.windowServer().dockWindowLevel();
     for (const Json& entry : windows) {
         const auto owner = json_read::int32(entry, kOwnerPIDKey);
