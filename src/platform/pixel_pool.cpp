@@ -1,11 +1,14 @@
 #include "platform/pixel_pool.h"
 
+#include <utility>
+
 namespace scene {
 
 std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
-    std::unique_ptr<std::vector<std::uint8_t>> storage;
+    Storage storage;
     {
         std::lock_guard lock(mutex_);
+        ++lent_;
         for (auto it = idle_.begin(); it != idle_.end(); ++it) {
             if ((*it)->size() != size) continue;
             storage = std::move(*it);
@@ -23,17 +26,32 @@ std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
             }};
 }
 
+void PixelPool::setKeep(std::size_t keep) {
+    // Freed after the lock is let go: unmapping tens of megabytes takes a
+    // while, and frames coming back on other threads need not wait for it.
+    std::vector<Storage> surplus;
+    std::lock_guard lock(mutex_);
+    keep_ = keep;
+    while (!idle_.empty() && lent_ + idle_.size() > keep_) {
+        surplus.push_back(std::move(idle_.back()));
+        idle_.pop_back();
+    }
+}
+
 std::size_t PixelPool::idle() const {
     std::lock_guard lock(mutex_);
     return idle_.size();
 }
 
 void PixelPool::give(std::vector<std::uint8_t>* storage) {
-    std::unique_ptr<std::vector<std::uint8_t>> owned(storage);
+    // Declared before the lock, so that storage not kept is freed outside it.
+    Storage owned(storage);
+    std::vector<Storage> stale;
     std::lock_guard lock(mutex_);
+    --lent_;
     // A new frame size makes the old storages useless: keep the newest.
-    if (!idle_.empty() && idle_.front()->size() != owned->size()) idle_.clear();
-    if (idle_.size() < keep_) idle_.push_back(std::move(owned));
+    if (!idle_.empty() && idle_.front()->size() != owned->size()) stale.swap(idle_);
+    if (lent_ + idle_.size() < keep_) idle_.push_back(std::move(owned));
 }
 
 }  // namespace scene
