@@ -2,7 +2,36 @@
 
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace scene {
+namespace {
+
+// New storage is faulted in page by page as it is first written. In small
+// pages the 30 MiB of a 4K frame take some 7,800 faults: 92 ms on this
+// project's machine, against 12 ms in huge pages and 0.7 ms to rewrite
+// storage already resident. A pool that keeps few storages allocates anew
+// whenever a reader holds a frame across the next one, and a new selection
+// starts with none; huge pages keep that from costing a frame slot. The
+// advice covers only the whole huge pages inside this storage; the kernel
+// may refuse it, and then the pages come small.
+std::unique_ptr<std::vector<std::uint8_t>> freshStorage(std::size_t size) {
+    auto storage = std::make_unique<std::vector<std::uint8_t>>();
+    storage->reserve(size);
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(storage->data());
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    storage->resize(size);
+    return storage;
+}
+
+}  // namespace
 
 std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
     Storage storage;
@@ -16,7 +45,7 @@ std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
             break;
         }
     }
-    if (!storage) storage = std::make_unique<std::vector<std::uint8_t>>(size);
+    if (!storage) storage = freshStorage(size);
     return {storage.release(), [pool = weak_from_this()](std::vector<std::uint8_t>* returned) {
                 if (const auto owner = pool.lock()) {
                     owner->give(returned);
