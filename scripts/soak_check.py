@@ -20,10 +20,13 @@ ignored); it selects again whenever the selection has ended. Checked:
   sampler's main thread and this checker's reader spent waiting for a CPU
   (from /proc schedstat) explains is reported as machine load, not a fault;
 - resident memory (VmRSS, sampled every 5 s) grows by less than 2 MiB from
-  the sample after the first minute (after 10 s for runs under a minute) to
-  the last sample; once the run lasts two scene periods past that sample, the
-  lowest sample of the first period is compared with the lowest of the last
-  (whole frames come and go with the scene's phase; a leak lifts the floor);
+  the sample after the first minute (after 10 s for runs under a minute):
+  once the run lasts two scene periods past that sample, the lowest sample
+  of the first period is compared with the lowest of the last (whole frames
+  come and go with the scene's phase, and pools fill during the first ones;
+  a leak lifts the floor). A shorter run reports its figures (baseline,
+  last, median, min, max, peak) and leaves growth unjudged; a scene without
+  a period compares the last sample with the baseline;
 - the process exits with status 0 on "quit" and writes nothing to stderr.
 
 Exit status 0 when every check passed, 1 otherwise.
@@ -263,6 +266,7 @@ class Soak:
         self.sampler_sched = self.reader_sched = None
         self.last_sched = (None, None)
         self.hwm = self.cpu = self.status = None
+        self.hwm_at = None           # s: the sample by which VmHWM had its latest value
 
     # -- reporting ----------------------------------------------------------
     def fail(self, t, message):
@@ -602,6 +606,7 @@ class Soak:
                 kib = self.rss_kib()
                 if kib is not None:
                     self.rss.append((now, kib))
+                self.note_peak(now)
                 next_rss += RSS_EVERY
             if now >= next_progress:
                 self.progress(now)
@@ -611,10 +616,16 @@ class Soak:
         kib = self.rss_kib()
         if kib is not None:
             self.rss.append((self.now(), kib))
-        self.hwm = self.status_field("VmHWM")
+        self.note_peak(self.now())
         self.cpu = self.cpu_seconds()
         self.finish()
         return self.report(baseline_at)
+
+    def note_peak(self, now):
+        """VmHWM, and the memory sample by which it had reached its latest value."""
+        hwm = self.status_field("VmHWM")
+        if hwm is not None and hwm > (self.hwm or 0):
+            self.hwm, self.hwm_at = hwm, now
 
     def status_field(self, name):
         try:
@@ -695,20 +706,27 @@ class Soak:
                                    f"{sampler_wait * 1000:.0f} ms for a CPU, checker waited {reader_wait * 1000:.0f} ms"))
         if baseline and end:
             label = "1 minute" if baseline_at == 60 else "10 s (run shorter than a minute)"
+            after = sorted(kib for t, kib in self.rss if t >= baseline[0])
             print(f"RSS: {baseline[1] / 1024:.2f} MiB at {label} ({baseline[0]:.0f} s), {end[1] / 1024:.2f} MiB at "
-                  f"the end ({end[0]:.0f} s), growth {end[1] - baseline[1]:+d} KiB; "
-                  f"min {min(k for _, k in self.rss) / 1024:.2f}, max {max(k for _, k in self.rss) / 1024:.2f} MiB, "
-                  f"peak (VmHWM) {(self.hwm or 0) / 1024:.2f} MiB")
+                  f"the end ({end[0]:.0f} s), {end[1] - baseline[1]:+d} KiB; median from the baseline on "
+                  f"{after[len(after) // 2] / 1024:.2f} MiB; min {min(k for _, k in self.rss) / 1024:.2f}, "
+                  f"max {max(k for _, k in self.rss) / 1024:.2f} MiB, peak (VmHWM) {(self.hwm or 0) / 1024:.2f} MiB"
+                  + (f", reached by {self.hwm_at:.0f} s" if self.hwm_at is not None else ""))
             # Frames are tens of MiB, and how many are held at a given moment
             # depends on the scene's phase and on timing. Once the run spans
             # two scene periods after the baseline, the check compares the
             # floor (lowest sample) of the first period after the baseline
             # with the floor of the last period: a leak lifts every sample.
-            first = last = None
-            if self.period and end[0] - baseline[0] >= 2 * self.period:
+            # A shorter run cannot tell a leak from pools that are still
+            # filling, so it reports its figures and leaves growth alone.
+            spanned = end[0] - baseline[0]
+            growth = None
+            if not self.period:
+                growth = end[1] - baseline[1]
+                how = f"{end[1] / 1024:.2f} MiB at the end against {baseline[1] / 1024:.2f} MiB"
+            elif spanned >= 2 * self.period - 1.0:  # a second's slack for where the samples fall
                 first = [kib for t, kib in self.rss if baseline[0] <= t < baseline[0] + self.period]
                 last = [kib for t, kib in self.rss if t > end[0] - self.period]
-            if first and last:
                 growth = min(last) - min(first)
                 how = (f"lowest sample of the last {self.period:g} s period {min(last) / 1024:.2f} MiB against "
                        f"{min(first) / 1024:.2f} MiB in the first period after the baseline")
@@ -719,12 +737,13 @@ class Soak:
                         periods.append(f"{min(chunk) / 1024:.0f}-{max(chunk) / 1024:.0f}")
                     start += self.period
                 print(f"RSS per {self.period:g} s period from {baseline[0]:.0f} s, MiB: {' '.join(periods)}")
+            if growth is None:
+                print(f"RSS check: growth not judged: the run spans {spanned:.0f} s after the baseline, less than "
+                      f"two {self.period:g} s scene periods (runs of at least {60 + 2 * self.period:g} s are judged)")
             else:
-                growth = end[1] - baseline[1]
-                how = f"{end[1] / 1024:.2f} MiB at the end against {baseline[1] / 1024:.2f} MiB"
-            print(f"RSS check: {how}: growth {growth:+d} KiB (limit {RSS_LIMIT_KIB} KiB)")
-            if growth >= RSS_LIMIT_KIB:
-                self.fail(end[0], f"resident memory grew by {growth} KiB")
+                print(f"RSS check: {how}: growth {growth:+d} KiB (limit {RSS_LIMIT_KIB} KiB)")
+                if growth >= RSS_LIMIT_KIB:
+                    self.fail(end[0], f"resident memory grew by {growth} KiB")
         else:
             print("RSS: not enough samples")
             self.fail(self.now(), "no memory samples")

@@ -1,11 +1,43 @@
 #include "platform/pixel_pool.h"
 
+#include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace scene {
+namespace {
+
+// New storage is faulted in page by page as it is first written. In small
+// pages the 30 MiB of a 4K frame take some 7,800 faults: 92 ms on this
+// project's machine, against 12 ms in huge pages and 0.7 ms to rewrite
+// storage already resident. A pool that keeps few storages allocates anew
+// whenever a reader holds a frame across the next one, and a new selection
+// starts with none; huge pages keep that from costing a frame slot. The
+// advice covers only the whole huge pages inside this storage; the kernel
+// may refuse it, and then the pages come small.
+std::unique_ptr<std::vector<std::uint8_t>> freshStorage(std::size_t size) {
+    auto storage = std::make_unique<std::vector<std::uint8_t>>();
+    storage->reserve(size);
+#if defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(storage->data());
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    storage->resize(size);
+    return storage;
+}
+
+}  // namespace
 
 std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
-    std::unique_ptr<std::vector<std::uint8_t>> storage;
+    Storage storage;
     {
         std::lock_guard lock(mutex_);
+        ++lent_;
         for (auto it = idle_.begin(); it != idle_.end(); ++it) {
             if ((*it)->size() != size) continue;
             storage = std::move(*it);
@@ -13,7 +45,7 @@ std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
             break;
         }
     }
-    if (!storage) storage = std::make_unique<std::vector<std::uint8_t>>(size);
+    if (!storage) storage = freshStorage(size);
     return {storage.release(), [pool = weak_from_this()](std::vector<std::uint8_t>* returned) {
                 if (const auto owner = pool.lock()) {
                     owner->give(returned);
@@ -23,17 +55,32 @@ std::shared_ptr<std::vector<std::uint8_t>> PixelPool::take(std::size_t size) {
             }};
 }
 
+void PixelPool::setKeep(std::size_t keep) {
+    // Freed after the lock is let go: unmapping tens of megabytes takes a
+    // while, and frames coming back on other threads need not wait for it.
+    std::vector<Storage> surplus;
+    std::lock_guard lock(mutex_);
+    keep_ = keep;
+    while (!idle_.empty() && lent_ + idle_.size() > keep_) {
+        surplus.push_back(std::move(idle_.back()));
+        idle_.pop_back();
+    }
+}
+
 std::size_t PixelPool::idle() const {
     std::lock_guard lock(mutex_);
     return idle_.size();
 }
 
 void PixelPool::give(std::vector<std::uint8_t>* storage) {
-    std::unique_ptr<std::vector<std::uint8_t>> owned(storage);
+    // Declared before the lock, so that storage not kept is freed outside it.
+    Storage owned(storage);
+    std::vector<Storage> stale;
     std::lock_guard lock(mutex_);
+    --lent_;
     // A new frame size makes the old storages useless: keep the newest.
-    if (!idle_.empty() && idle_.front()->size() != owned->size()) idle_.clear();
-    if (idle_.size() < keep_) idle_.push_back(std::move(owned));
+    if (!idle_.empty() && idle_.front()->size() != owned->size()) stale.swap(idle_);
+    if (lent_ + idle_.size() < keep_) idle_.push_back(std::move(owned));
 }
 
 }  // namespace scene

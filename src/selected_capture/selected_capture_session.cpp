@@ -77,7 +77,7 @@ SelectedCaptureSession::SelectedCaptureSession(Platform& platform, Runtime& runt
       platform_(platform),
       runtime_(runtime),
       hop_(std::make_shared<MainQueueHop>(runtime.mainQueue())),
-      frameCopies_(std::make_shared<PixelPool>(kIdleFrameCopies)) {}
+      frameCopies_(std::make_shared<PixelPool>(0)) {}
 
 SelectedCaptureSession::~SelectedCaptureSession() {
     // Nothing posted on the session's behalf runs from here on, and no thread
@@ -120,6 +120,13 @@ void SelectedCaptureSession::onMainAfter(double seconds, Task task) {
 
 void SelectedCaptureSession::publishGate() {
     const bool stamping = stream && !paused && !presenting && !displaySleeping && !sourceUnavailable;
+    // The copies follow the selection, not the stamp. Through a pause, sleep
+    // or a stream's replacement they wait for the frames that follow (never
+    // more than steady capture holds), so a stream that starts again copies
+    // into resident storage: fresh storage faults in slowly enough for the
+    // stream's next frame to need storage of its own. An ended selection may
+    // not be followed by another for hours, and its copies go.
+    frameCopies_->setKeep(selectedFilter ? kKeptFrameCopies : 0);
     const std::lock_guard<std::mutex> lock(deliveryLock);
     gate_.primary = stream;
     gate_.owned.clear();

@@ -145,7 +145,11 @@ public:
     // Buffers older than the fresh limit, or from further ahead than the host
     // clock could plausibly drift, are counted and dropped.
     static constexpr double kEarliestBufferAge = -0.1;
-    static constexpr std::size_t kIdleFrameCopies = 3;
+    // Frame copies kept, lent and idle, while a display is selected: the
+    // latest frame holds one and the next copy the other, and the frame it
+    // replaces comes back in its place. A reader still holding a frame when a
+    // copy is due costs one allocation, not a storage kept for good.
+    static constexpr std::size_t kKeptFrameCopies = 2;
 
 private:
     using StreamRef = std::shared_ptr<CaptureStream>;
@@ -231,8 +235,8 @@ private:
     Platform& platform_;
     Runtime& runtime_;
     const std::shared_ptr<MainQueueHop> hop_;
-    // Storage for intake's copies of frames: the session's latest frame, one
-    // or two still read by analyses, and the one being copied.
+    // Storage for intake's copies of frames, kept while a display is selected
+    // (see publishGate) and freed once the selection ends.
     const std::shared_ptr<PixelPool> frameCopies_;
     DeliveryGate gate_;  // guarded by `deliveryLock`
 };

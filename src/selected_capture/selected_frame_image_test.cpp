@@ -21,7 +21,7 @@ PixelBuffer bgra(int width, int height, std::size_t bytesPerRow) {
 }
 
 TEST(SelectedFrameImageTest, CopiesRowsWithTheirPaddingIntoReusedStorage) {
-    const auto copies = std::make_shared<PixelPool>(1);
+    const auto copies = std::make_shared<PixelPool>(2);
     PixelBuffer buffer = bgra(3, 2, 16);
     auto image = selectedFrameImage(buffer, *copies);
     ASSERT_TRUE(image);

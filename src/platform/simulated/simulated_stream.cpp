@@ -20,8 +20,10 @@ constexpr long long kMostPixels = 8192LL * 8192;
 // Frame statuses whose buffers carry pixels: complete and started.
 constexpr long kStatusComplete = 0;
 constexpr long kStatusStarted = 4;
-// Pixel storages a stream keeps for reuse beyond those in flight.
-constexpr std::size_t kIdleStorages = 2;
+// Pixel storage a running stream keeps, lent and idle. Intake copies a buffer
+// and lets it go long before the next slot, so one is all a steady stream
+// needs; frames that overlap take more for that while only.
+constexpr std::size_t kKeptStorages = 1;
 
 double frameInterval(const StreamSettings& settings, const StreamConfiguration& configuration) {
     double interval = settings.fps > 0 ? 1.0 / settings.fps : 0;
@@ -67,7 +69,7 @@ SimulatedStream::SimulatedStream(ContentFilter filter, StreamConfiguration confi
       service_(std::move(service)),
       registry_(std::move(registry)),
       display_(desktop_->read([this](const DesktopModel& model) { return filterDisplay(model, filter_); })),
-      pixels_(std::make_shared<PixelPool>(kIdleStorages)) {}
+      pixels_(std::make_shared<PixelPool>(0)) {}
 
 std::optional<PlatformError> SimulatedStream::addStreamOutput(StreamOutput& output, Queue& sampleHandlerQueue) {
     const auto failure = desktop_->read([](const DesktopModel& model) { return model.stream.addOutputError; });
@@ -100,7 +102,7 @@ void SimulatedStream::begin(std::uint64_t request, std::optional<PlatformError> 
             std::lock_guard lock(mutex_);
             // A stop that came after the request wins; a running stream stays as it is.
             if (!running_ && run_ == request) {
-                running_ = true;
+                setRunning(true);
                 ++run_;
                 const auto registry = registry_.lock();
                 startNumber_ = registry ? registry->nextStart() : 0;
@@ -119,7 +121,7 @@ void SimulatedStream::stopCapture(CaptureCompletion completion) {
         desktop_->read([](const DesktopModel& model) { return std::pair(model.stream.stop, model.stream.stopCode); });
     {
         std::lock_guard lock(mutex_);
-        running_ = false;
+        setRunning(false);
         ++run_;
         ++chain_;
     }
@@ -129,6 +131,11 @@ void SimulatedStream::stopCapture(CaptureCompletion completion) {
     service_->post([weak = weak_from_this(), error, completion = std::move(completion)] {
         if (weak.lock()) completion(error);
     });
+}
+
+void SimulatedStream::setRunning(bool running) {
+    running_ = running;
+    pixels_->setKeep(running ? kKeptStorages : 0);
 }
 
 bool SimulatedStream::running() const {
@@ -152,7 +159,7 @@ bool SimulatedStream::stopWithError(const PlatformError& error) {
     {
         std::lock_guard lock(mutex_);
         if (!running_) return false;
-        running_ = false;
+        setRunning(false);
         ++run_;
         ++chain_;
     }

@@ -6,12 +6,12 @@
 #include <optional>
 #include <vector>
 
+#include "platform/pixel_pool.h"
 #include "platform/runtime.h"
 #include "platform/screen_capture.h"
 #include "platform/simulated/capture_settings.h"
 #include "platform/simulated/desktop.h"
 #include "platform/simulated/gated_queue.h"
-#include "platform/pixel_pool.h"
 
 namespace scene::simulated {
 
@@ -65,6 +65,11 @@ public:
 
 private:
     void begin(std::uint64_t request, std::optional<PlatformError> error, const CaptureCompletion& completion);
+    // Under `mutex_`, which orders starts and stops, so the pool follows the
+    // latest. A stream that does not run keeps no pixel storage: its owner
+    // may hold on to it long after its last frame (a retired stream is kept
+    // only to recognise its late callbacks).
+    void setRunning(bool running);
     void scheduleTick(std::uint64_t chain, double delay);
     void tick(std::uint64_t chain);
     void retime();

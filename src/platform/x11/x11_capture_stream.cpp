@@ -17,8 +17,10 @@ constexpr double kShortestFrameInterval = 1.0 / 5;
 // Frames beyond these sizes are refused rather than allocated.
 constexpr int kLongestSide = 16384;
 constexpr long long kMostPixels = 8192LL * 8192;
-// Pixel storages kept for reuse beyond those in flight.
-constexpr std::size_t kIdleStorages = 2;
+// Pixel storage a running stream keeps, lent and idle. Intake copies a buffer
+// and lets it go long before the next grab is due, so one is all a steady
+// stream needs; grabs that overlap take more for that while only.
+constexpr std::size_t kKeptStorages = 1;
 
 std::chrono::steady_clock::duration frameInterval(const StreamConfiguration& configuration) {
     double seconds = kShortestFrameInterval;
@@ -70,7 +72,7 @@ X11CaptureStream::X11CaptureStream(std::string displayName, ContentFilter filter
       configuration_(std::move(configuration)),
       delegate_(delegate),
       clock_(clock),
-      pixels_(std::make_shared<PixelPool>(kIdleStorages)) {}
+      pixels_(std::make_shared<PixelPool>(0)) {}
 
 X11CaptureStream::~X11CaptureStream() {
     {
@@ -89,6 +91,11 @@ X11CaptureStream::~X11CaptureStream() {
     }
     for (auto& stop : stops)
         if (stop) stop(std::nullopt);
+}
+
+void X11CaptureStream::setRunning(bool running) {
+    running_ = running;
+    pixels_->setKeep(running ? kKeptStorages : 0);
 }
 
 std::optional<PlatformError> X11CaptureStream::addStreamOutput(StreamOutput& output, Queue& sampleHandlerQueue) {
@@ -113,14 +120,14 @@ void X11CaptureStream::startCapture(CaptureCompletion completion) {
     {
         std::lock_guard lock(mutex_);
         if (!running_) {
-            running_ = true;
+            setRunning(true);
             inFlight_ = 0;  // buffers of earlier runs no longer count
             const std::uint64_t run = ++run_;
             try {
                 thread_ = std::thread([this, run, answer, alive = weak_from_this()] { capture(run, *answer, alive); });
                 return;
             } catch (const std::system_error&) {
-                running_ = false;
+                setRunning(false);
                 ++run_;
                 failure = captureError(kCaptureNoThread);
             }
@@ -135,7 +142,7 @@ void X11CaptureStream::stopCapture(CaptureCompletion completion) {
     {
         std::lock_guard lock(mutex_);
         if (running_) {
-            running_ = false;
+            setRunning(false);
             ++run_;
             stops_.push_back(std::move(completion));
             wake_.notify_all();
@@ -160,7 +167,7 @@ void X11CaptureStream::capture(std::uint64_t run, const CaptureCompletion& start
         {
             std::lock_guard lock(mutex_);
             if (run_ == run) {
-                running_ = false;
+                setRunning(false);
                 ++run_;
             }
             stops.swap(stops_);
@@ -197,7 +204,7 @@ void X11CaptureStream::capture(std::uint64_t run, const CaptureCompletion& start
         if (grab.error) {
             std::lock_guard lock(mutex_);
             if (run_ == run) {
-                running_ = false;
+                setRunning(false);
                 ++run_;
                 lost = grab.error;
             }

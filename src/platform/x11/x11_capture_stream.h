@@ -54,6 +54,11 @@ private:
     // an answer it goes on only if the stream did not go with it.
     void capture(std::uint64_t run, const CaptureCompletion& started, const std::weak_ptr<X11CaptureStream>& alive);
     void deliver(std::uint64_t run, const SampleBuffer& buffer);
+    // Under `mutex_`, which orders starts and ends, so the pool follows the
+    // latest. A stream that does not run keeps no pixel storage: its owner
+    // may hold on to it long after its last frame (a retired stream is kept
+    // only to recognise its late callbacks).
+    void setRunning(bool running);
     SampleBuffer sampleBuffer(const std::shared_ptr<std::vector<std::uint8_t>>& pixels, const Rect& bounds,
                               double presented) const;
 
