@@ -11,29 +11,8 @@ seconds=${1:-60}
 binary=${2:-build/release/scene-sampler}
 terminals=8
 
-work=$(mktemp -d)
-started=()
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Xvfb writes its display number once it takes clients.
-Xvfb -displayfd 3 -screen 0 3840x2160x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-started+=($!)
-until [ -s "$work/display" ]; do sleep 0.1; done
-export DISPLAY=":$(head -n 1 "$work/display")"
-openbox >/dev/null 2>&1 &
-started+=($!)
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.1; done
-for i in $(seq 0 $((terminals - 1))); do
-  xterm -geometry "120x40+$((i % 4 * 900))+$((i / 4 * 900))" >/dev/null 2>&1 &
-  started+=($!)
-done
-until [ "$(wmctrl -l 2>/dev/null | wc -l)" -ge "$terminals" ]; do sleep 0.2; done
-sleep 2
+. bench/x_desktop.sh
+start_x_desktop 3840x2160 "$terminals" 4 120x40 900 900
 
 # Commands go in through a pipe held open by this script; output is dropped.
 mkfifo "$work/input"

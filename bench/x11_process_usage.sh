@@ -9,30 +9,8 @@ seconds=${1:-60}
 binary=${2:-build/release/scene-sampler}
 terminals=20
 
-work=$(mktemp -d)
-started=()
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Xvfb writes its display number once it takes clients.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-started+=($!)
-until [ -s "$work/display" ]; do sleep 0.1; done
-export DISPLAY=":$(head -n 1 "$work/display")"
-openbox >/dev/null 2>&1 &
-started+=($!)
-until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.1; done
-for i in $(seq 0 $((terminals - 1))); do
-  xterm -geometry "60x15+$((i % 5 * 370))+$((i / 5 * 260))" >/dev/null 2>&1 &
-  started+=($!)
-done
-until [ "$(wmctrl -l 2>/dev/null | wc -l)" -ge "$terminals" ]; do sleep 0.2; done
-# The last one mapped is in front; let the manager settle.
-sleep 2
+. bench/x_desktop.sh
+start_x_desktop 1920x1080 "$terminals" 5 60x15 370 260
 
 # Standard input stays open (a companion that says nothing); output is counted.
 coproc SAMPLER { sleep "$((seconds + 5))" | "$binary" --platform x11 | wc -l; }
