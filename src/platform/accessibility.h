@@ -92,4 +92,10 @@ public:
     virtual std::unique_ptr<AXObserver> createObserver(std::int32_t processIdentifier, AXObserverCallback callback) = 0;
 };
 
+// What `copyAttributeValues` answers, given the whole attribute as read: at
+// most `maxValues` elements of the list from `index` on; "illegal argument"
+// for a negative index or count or a value that is no list, the read's own
+// code where it failed.
+AXResult<std::vector<Element>> listSlice(AXResult<AXValue> read, int index, int maxValues);
+
 }  // namespace scene

@@ -185,14 +185,7 @@ AXResult<std::vector<Element>> SimulatedAccessibility::copyAttributeValues(const
                                                                            std::string_view attribute, int index,
                                                                            int maxValues) {
     if (index < 0 || maxValues < 0) return {ax_error::illegalArgument, {}};
-    auto read = copyAttributeValue(element, attribute);
-    if (!read.ok()) return {read.code, {}};
-    auto* list = std::get_if<std::vector<Element>>(&read.value);
-    if (list == nullptr) return {ax_error::illegalArgument, {}};
-    const auto size = static_cast<int>(list->size());
-    const int begin = std::min(index, size);
-    const int end = begin + std::min(maxValues, size - begin);
-    return {ax_error::success, std::vector<Element>(list->begin() + begin, list->begin() + end)};
+    return listSlice(copyAttributeValue(element, attribute), index, maxValues);
 }
 
 AXResult<bool> SimulatedAccessibility::isAttributeSettable(const Element& element, std::string_view attribute) {
