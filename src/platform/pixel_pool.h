@@ -14,6 +14,10 @@ namespace scene {
 // while its readers hold on to frames. The pool keeps no more than `keep`
 // storages in all, lent and idle: one that a reader held across the next
 // frame is freed as it comes back, so a burst does not stay resident for good.
+// Idle storage keeps its address range but hands its pages back to the
+// system, so a steady stream is resident only in the frames someone holds;
+// taking it again costs the faults of its pages, not a new mapping and its
+// clearing.
 // Storage that is out belongs to its holders, not to the pool: it finds the
 // pool through a weak reference and is freed where it is let go once the pool
 // is gone, so neither keeping fewer nor the pool's end can free bytes that
@@ -22,7 +26,8 @@ class PixelPool : public std::enable_shared_from_this<PixelPool> {
 public:
     explicit PixelPool(std::size_t keep) : keep_(keep) {}
 
-    // Storage of exactly `size` bytes, contents unspecified.
+    // Storage of exactly `size` bytes, contents unspecified (idle storage
+    // comes back with pages of zeros).
     std::shared_ptr<std::vector<std::uint8_t>> take(std::size_t size);
     // From now on at most `keep` storages are kept in all: idle ones beyond
     // that are freed at once, and storage coming back beyond it as it comes.

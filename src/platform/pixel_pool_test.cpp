@@ -44,6 +44,24 @@ TEST(PixelPoolTest, KeepsNoMoreThanItIsAskedToInAll) {
     EXPECT_EQ(pool->idle(), 1u) << "started again, the pool keeps storage again";
 }
 
+#if defined(__linux__)
+// Idle storage is kept as address space: its pages go back to the system and
+// read as zeros when it is taken again. Only the partial pages at its ends,
+// which it may share with the allocator, keep what was written.
+TEST(PixelPoolTest, IdleStorageHandsItsPagesBack) {
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kSize = 64 * kPage;
+    const auto pool = std::make_shared<PixelPool>(1);
+    auto frame = pool->take(kSize);
+    const std::uint8_t* first = frame->data();
+    std::fill(frame->begin(), frame->end(), 0xff);
+    frame.reset();
+    frame = pool->take(kSize);
+    ASSERT_EQ(frame->data(), first);
+    EXPECT_LE(std::count(frame->begin(), frame->end(), 0xff), static_cast<long>(2 * kPage));
+}
+#endif
+
 TEST(PixelPoolTest, StorageOutlivesThePool) {
     auto pool = std::make_shared<PixelPool>(1);
     auto held = pool->take(kFrame);
