@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/accessibility.h"
+#include "platform/atspi/glib_handoff.h"
 
 namespace scene::atspi {
 namespace {
@@ -43,6 +44,7 @@ struct AtspiBus::Replies {
         const GDBusMessageType type = g_dbus_message_get_message_type(message);
         if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) return message;
         auto* self = static_cast<Replies*>(data);
+        takeOver(self);
         std::lock_guard lock(self->mutex);
         const auto found = self->waiting.find(g_dbus_message_get_reply_serial(message));
         if (found == self->waiting.end()) return message;
@@ -108,12 +110,16 @@ std::shared_ptr<AtspiBus> AtspiBus::open(const std::string& address, Kind kind) 
     // end of this process.
     g_dbus_connection_set_exit_on_close(connection, FALSE);
     auto* replies = new Replies();
-    const guint filter = g_dbus_connection_add_filter(connection, Replies::filter, replies,
-                                                      [](gpointer data) { delete static_cast<Replies*>(data); });
+    handOver(replies);
+    const guint filter = g_dbus_connection_add_filter(connection, Replies::filter, replies, [](gpointer data) {
+        takeOver(data);
+        delete static_cast<Replies*>(data);
+    });
     return std::shared_ptr<AtspiBus>(new AtspiBus(connection, kind, replies, filter));
 }
 
 AtspiBus::~AtspiBus() {
+    handOver(replies_);
     g_dbus_connection_remove_filter(connection_, filter_);
     g_dbus_connection_close_sync(connection_, nullptr, nullptr);
     g_object_unref(connection_);

@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "platform/atspi/glib_handoff.h"
 #include "platform/thread_name.h"
 
 namespace scene::atspi {
@@ -22,6 +23,7 @@ void deliver(GDBusConnection*, const gchar* sender, const gchar* path, const gch
 }
 
 gboolean runTask(gpointer data) {
+    takeOver(data);
     (*static_cast<std::function<void()>*>(data))();
     return G_SOURCE_REMOVE;
 }
@@ -51,6 +53,7 @@ void AtspiEventLoop::run(std::function<void()> task) {
         task();
         done.set_value();
     };
+    handOver(&wrapped);
     g_main_context_invoke(context_, runTask, &wrapped);
     done.get_future().wait();
 }
