@@ -35,6 +35,7 @@ public:
         int input[2];
         int output[2];
         if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) return;
+        argv = endingWithTheTest(std::move(argv));
         std::vector<char*> args;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);

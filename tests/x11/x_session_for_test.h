@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -28,10 +29,21 @@ inline bool installed(const std::string& program) {
     return false;
 }
 
+// `argv` started through setpriv, so that the child is sent SIGTERM when the
+// test process ends without running its destructors (a sanitizer's abort, the
+// kill of a test that timed out) and no server outlives its test.
+inline std::vector<std::string> endingWithTheTest(std::vector<std::string> argv) {
+    constexpr const char* kSetpriv = "/usr/bin/setpriv";
+    if (!std::filesystem::exists(kSetpriv)) return argv;
+    argv.insert(argv.begin(), {kSetpriv, "--pdeathsig", "TERM", "--"});
+    return argv;
+}
+
 // A child process, ended when the test ends.
 class Child {
 public:
     Child(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment, int stdoutFd = -1) {
+        argv = endingWithTheTest(std::move(argv));
         std::vector<char*> args;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
