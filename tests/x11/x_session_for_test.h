@@ -31,7 +31,9 @@ inline bool installed(const std::string& program) {
 
 // `argv` started through setpriv, so that the child is sent SIGTERM when the
 // test process ends without running its destructors (a sanitizer's abort, the
-// kill of a test that timed out) and no server outlives its test.
+// kill of a test that timed out) and no server outlives its test. The signal
+// comes when the thread that started the child ends: start children on the
+// test's own thread.
 inline std::vector<std::string> endingWithTheTest(std::vector<std::string> argv) {
     constexpr const char* kSetpriv = "/usr/bin/setpriv";
     if (!std::filesystem::exists(kSetpriv)) return argv;
