@@ -12,11 +12,8 @@ namespace scene::testing {
 // How many times slower than a plain build a sanitizer build runs the binary.
 // Deadlines that bound how long something may take are stretched by it: they
 // are there to catch a sampler that never gets there, not to time it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr int kBuildSlowdown = 5;
-#else
-inline constexpr int kBuildSlowdown = 1;
-#endif
+// The build says how much (5 under a sanitizer, else 1).
+inline constexpr int kBuildSlowdown = SCENE_SAMPLER_TEST_SLOWDOWN;
 
 // The scene-sampler binary started with pipes on its standard streams. Reads
 // wait on poll with a deadline; nothing sleeps.
