@@ -2,7 +2,9 @@
 #include <signal.h>
 #include <xcb/randr.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <regex>
@@ -13,6 +15,7 @@
 #include "platform/x11/x11_platform.h"
 #include "x_desktop_for_test.h"
 #include "x_session_for_test.h"
+#include "x_window_for_test.h"
 
 namespace scene::x11 {
 namespace {
@@ -277,6 +280,40 @@ TEST_F(X11DesktopTest, ButtonsAndModifiersFollowEveryPressAndRelease) {
     EXPECT_TRUE(eventually([&] { return server.leftButtonDown() && server.modifierFlags() == 0; }));
     ASSERT_EQ(xdotool({"mouseup", "1"}), 0);
     EXPECT_TRUE(eventually([&] { return !server.leftButtonDown(); }));
+}
+
+// Events are taken in in the order the server sent them, whoever reads them,
+// and none waits behind a caller that asks without a pause: a pop-up shown
+// and hidden over and over while the list is asked for ends as it last was.
+TEST_F(X11DesktopTest, APopUpFlickeringWhileTheListIsAskedForEndsListedAsItLastWas) {
+    const testing::SolidWindow popUp(connection_, ewmh_, {200, 200, 120, 80}, 0x3366CC, false);
+    const auto listed = [&] {
+        const auto list = platform_->windowServer().copyWindowList();
+        return std::any_of(list->begin(), list->end(),
+                           [&](const nlohmann::json& entry) { return entry["kCGWindowNumber"] == popUp.id(); });
+    };
+    for (int round = 0; round < 20; ++round) {
+        const bool shown = round % 2 == 0;
+        std::atomic<bool> flickered{false};
+        std::thread flicker([&] {
+            for (int i = 0; i < 50; ++i) {
+                xcb_unmap_window(connection_, popUp.id());
+                xcb_map_window(connection_, popUp.id());
+                xcb_flush(connection_);
+            }
+            if (!shown) xcb_unmap_window(connection_, popUp.id());
+            std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+            flickered = true;
+        });
+        // A question the server answers every time: the events come in
+        // while a caller waits for its reply.
+        while (!flickered) {
+            platform_->windowServer().displayIsAsleep(0);
+            listed();
+        }
+        flicker.join();
+        EXPECT_TRUE(eventually([&] { return listed() == shown; })) << "round " << round;
+    }
 }
 
 TEST_F(X11DesktopTest, ADockTypeWindowIsListedAtTheDockLevelAndItsOwnerIsTheDock) {

@@ -63,6 +63,9 @@ Answered X11Desktop::ask(Question&& question, Answered otherwise) {
     if (connection == nullptr) return otherwise;
     connection->takeEvents();
     Answered answer = question(*connection);
+    // What the replies brought along is not left for the next caller: the
+    // event thread is woken by the socket, which they emptied.
+    connection->takeEvents();
     if (!connection->broken()) return answer;
     nextAttempt_ = clock_.uptime() + kReconnectSeconds;
     notice_(noticeLine(displayName_, kLostEnding));

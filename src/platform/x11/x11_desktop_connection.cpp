@@ -1,5 +1,6 @@
 #include "platform/x11/x11_desktop_connection.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <xcb/dpms.h>
 #include <xcb/randr.h>
@@ -8,6 +9,7 @@
 #include <xcb/xcb_icccm.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/x11/x11_monitors.h"
@@ -141,13 +143,26 @@ DesktopConnection::~DesktopConnection() {
     xcb_disconnect(connection_);
 }
 
+// The thread only waits for the socket; the events are read and taken in
+// under the lock. An event it held while waiting for the lock would be taken
+// in after later ones that a pass took in meanwhile (a window unmapped and
+// mapped again would stay unmapped), and a caller that asks without a pause
+// could keep it waiting for as long as it asks.
 void DesktopConnection::watchEvents(std::mutex& lock) {
-    while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
-        {
-            std::lock_guard held(lock);
+    pollfd server{socket_, POLLIN, 0};
+    for (;;) {
+        if (::poll(&server, 1, -1) < 0 && errno != EINTR) break;
+        std::lock_guard held(lock);
+        // The readiness may be stale: a pass waiting for a reply has read
+        // the events meanwhile and taken them in, or left them queued.
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             handle(*event);
+            std::free(event);
         }
-        std::free(event);
+        if (broken()) {
+            forgetAll();
+            return;
+        }
     }
     std::lock_guard held(lock);
     forgetAll();

@@ -48,7 +48,9 @@ struct DesktopOwner {
 // connection's own waits for the events and takes each in as it arrives, so
 // a kept answer is as fresh as a request would be, but for an event the
 // server has not yet sent, and an answer on a desktop where nothing happens
-// costs no system call at all.
+// costs no system call at all. Events are taken in only under the lock and
+// in the server's order: the thread waits for the socket, not for an event,
+// and a caller takes in what its requests read before it releases the lock.
 //
 // The window list follows the root's children as the server stacks them
 // (RootStacking), the manager's clients inside their frames, and the
