@@ -16,8 +16,7 @@ namespace scene {
 // frame is freed as it comes back, so a burst does not stay resident for good.
 // Idle storage keeps its address range but hands its pages back to the
 // system, so a steady stream is resident only in the frames someone holds;
-// taking it again costs the faults of its pages, not a new mapping and its
-// clearing.
+// taking it again faults its pages in, all in one call, not a new mapping.
 // Storage that is out belongs to its holders, not to the pool: it finds the
 // pool through a weak reference and is freed where it is let go once the pool
 // is gone, so neither keeping fewer nor the pool's end can free bytes that

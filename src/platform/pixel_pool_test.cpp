@@ -1,8 +1,10 @@
 #include "platform/pixel_pool.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -58,6 +60,11 @@ TEST(PixelPoolTest, IdleStorageHandsItsPagesBack) {
     frame.reset();
     frame = pool->take(kSize);
     ASSERT_EQ(frame->data(), first);
+    // ...and faults them in again as it is taken, in one go.
+    const auto start = (reinterpret_cast<std::uintptr_t>(frame->data()) + kPage - 1) & ~(kPage - 1);
+    std::vector<unsigned char> resident(kSize / kPage - 1);
+    ASSERT_EQ(mincore(reinterpret_cast<void*>(start), resident.size() * kPage, resident.data()), 0);
+    EXPECT_EQ(std::count_if(resident.begin(), resident.end(), [](unsigned char page) { return (page & 1) == 0; }), 0);
     EXPECT_LE(std::count(frame->begin(), frame->end(), 0xff), static_cast<long>(2 * kPage));
 }
 #endif
