@@ -1,5 +1,6 @@
 #include "platform/pixel_pool.h"
 
+#include <cstdint>
 #include <utility>
 
 #if defined(__linux__)
@@ -9,6 +10,23 @@
 
 namespace scene {
 namespace {
+
+#if defined(__linux__)
+// Gives `advice` for the whole pages of `unit` bytes inside the storage at
+// `data`; the partial pages at either end, which the allocator may share,
+// are left as they are.
+void advise(const void* data, std::size_t size, std::uintptr_t unit, int advice) {
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + unit - 1) & ~(unit - 1);
+    const std::uintptr_t last = (start + size) & ~(unit - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, advice);
+}
+
+std::uintptr_t pageSize() {
+    static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    return kPage;
+}
+#endif
 
 // New storage is faulted in page by page as it is first written. In small
 // pages the 30 MiB of a 4K frame take some 7,800 faults: 92 ms on this
@@ -21,30 +39,20 @@ std::unique_ptr<std::vector<std::uint8_t>> freshStorage(std::size_t size) {
     auto storage = std::make_unique<std::vector<std::uint8_t>>();
     storage->reserve(size);
 #if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const auto start = reinterpret_cast<std::uintptr_t>(storage->data());
-    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (start + size) & ~(kHugePage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    advise(storage->data(), size, std::uintptr_t{2} << 20, MADV_HUGEPAGE);
 #endif
     storage->resize(size);
     return storage;
 }
 
-// Hands the whole pages inside idle storage back to the system; they read
-// as zeros when next touched. Grabbing a 1920 x 1080 frame into storage
-// released so costs some 1.3 ms more of CPU than into resident storage
-// (2.1 against 0.75 ms on this project's machine, pages faulted in at once),
-// against the 8 MiB (30 MiB at 4K) it would keep resident between frames.
-// The partial pages at either end, which the allocator may share, stay as
-// they are.
+// Hands the pages of idle storage back to the system; they read as zeros
+// when next touched. Grabbing a 1920 x 1080 frame into storage released so
+// costs some 1.3 ms more of CPU than into resident storage (2.1 against
+// 0.75 ms on this project's machine, pages faulted in at once), against the
+// 8 MiB (30 MiB at 4K) it would keep resident between frames.
 void releasePages(std::vector<std::uint8_t>& storage) {
 #if defined(MADV_DONTNEED)
-    static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(storage.data());
-    const std::uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (start + storage.size()) & ~(kPage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    advise(storage.data(), storage.size(), pageSize(), MADV_DONTNEED);
 #else
     (void)storage;
 #endif
@@ -56,11 +64,7 @@ void releasePages(std::vector<std::uint8_t>& storage) {
 // without the advice leave the pages to the writer.
 void populatePages(std::vector<std::uint8_t>& storage) {
 #if defined(MADV_POPULATE_WRITE)
-    static const auto kPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(storage.data());
-    const std::uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (start + storage.size()) & ~(kPage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    advise(storage.data(), storage.size(), pageSize(), MADV_POPULATE_WRITE);
 #else
     (void)storage;
 #endif
